@@ -1,0 +1,84 @@
+// The file-wide tables: referenced labels, the instruction map and the custom-register renaming.
+#include "ast/file.hpp"
+
+#include <algorithm>
+
+namespace zorvane::ast {
+
+const InstructionAddress* PTXFile::find_instruction(std::uint64_t offset) const {
+    auto it = std::lower_bound(instruction_map.begin(), instruction_map.end(), offset,
+                               [](const InstructionAddress& a, std::uint64_t o) { return a.offset < o; });
+    return it != instruction_map.end() && it->offset == offset ? &*it : nullptr;
+}
+
+namespace {
+
+// Branch targets are stored without their "$", so local labels ("L__BB0_1") start with "L" and are left out.
+void collect_labels(const PTXInstruction& instr, std::vector<std::string>& labels) {
+    for (const PTXOperand& op : instr.operands) {
+        const std::string* text = nullptr;
+        if (auto* label = std::get_if<operand::Label>(&op)) text = &label->_0;
+        if (auto* memory = std::get_if<operand::MemoryLbl>(&op)) text = &memory->_0;
+        if (text != nullptr && (text->empty() || (*text)[0] != 'L')) labels.push_back(*text);
+    }
+}
+
+// Parsed names are ASCII identifiers, so ASCII lower-casing is the full mapping for them.
+std::string lower(std::string_view name) {
+    std::string out{name};
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
+    Elaboration result;
+    std::size_t total = 0;
+    for (const PTXFunction& f : functions) total += f.body.instructions.size();
+    result.instruction_map.reserve(total);
+
+    for (std::size_t fi = 0; fi < functions.size(); ++fi) {
+        const auto& instructions = functions[fi].body.instructions;
+        for (std::size_t ii = 0; ii < instructions.size(); ++ii) {
+            result.instruction_map.push_back(
+                {instructions[ii].offset, static_cast<std::uint32_t>(fi), static_cast<std::uint32_t>(ii)});
+            collect_labels(instructions[ii], result.labels_ref);
+        }
+    }
+    // Offsets of a parsed module ascend already; a later entry under an equal offset replaces the earlier one.
+    std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(),
+                     [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; });
+    auto last_of_each = std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
+                                    [](const InstructionAddress& a, const InstructionAddress& b) {
+                                        return a.offset == b.offset;
+                                    });
+    result.instruction_map.erase(result.instruction_map.begin(), last_of_each.base());
+
+    for (const PTXFunction& f : functions) {
+        std::uint64_t count32 = 0;
+        std::uint64_t count64 = 0;
+        for (const PTXStatement& s : f.body.statements) {
+            auto* custom = std::get_if<statement::CustomRegister>(&s);
+            if (custom == nullptr || custom->_0 != PTXSpace::CustomRegister) continue;
+            switch (custom->_1) {
+                case PTXType::B32:
+                case PTXType::S32:
+                case PTXType::U32:
+                    result.custom_registers[lower(custom->_2)] = "cr" + std::to_string(count32++);
+                    break;
+                case PTXType::B64:
+                case PTXType::S64:
+                case PTXType::U64:
+                    result.custom_registers[lower(custom->_2)] = "crd" + std::to_string(count64++);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    return result;
+}
+
+}  // namespace zorvane::ast

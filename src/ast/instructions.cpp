@@ -1,0 +1,31 @@
+// Instruction text, the float test, and body-item kinds.
+#include "ast/instructions.hpp"
+
+namespace zorvane::ast {
+
+bool is_float(const PTXInstruction& instr) {
+    const std::string& m = instr.modifiers;
+    return m.find("f32") != std::string::npos || m.find("f64") != std::string::npos ||
+           m.find("f8") != std::string::npos;
+}
+
+std::string instruction_text(const PTXInstruction& instr) {
+    std::string out = "PTXInstruction(opcode='";
+    out += member_name(instr.opcode);
+    out += "', modifiers='";
+    out += instr.modifiers;
+    out += "', operands=[";
+    for (std::size_t i = 0; i < instr.operands.size(); ++i) {
+        if (i != 0) out += ", ";
+        append_operand_tagged(out, instr.operands[i]);
+    }
+    out += "])";
+    return out;
+}
+
+const char* body_item_kind(const BodyItem& item) {
+    static constexpr const char* kinds[] = {"statement", "instruction", "label", "call", "param"};
+    return kinds[item.index()];
+}
+
+}  // namespace zorvane::ast

@@ -1,0 +1,182 @@
+// Text renderings of registers and operands.
+#include "ast/operands.hpp"
+
+#include <cstdio>
+
+namespace zorvane::ast {
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+
+void append_number(std::string& out, std::uint64_t n) {
+    char digits[20];
+    int len = 0;
+    do {
+        digits[len++] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    while (len > 0) out += digits[--len];
+}
+
+// Decodes one UTF-8 character; the texts come from Python or from the parser, so they are valid UTF-8.
+char32_t decode(std::string_view text, std::size_t& i) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (extra == 0 || i + extra >= text.size()) return byte(i++);
+    char32_t cp = lead & (0x3Fu >> extra);
+    for (std::size_t k = 1; k <= extra; ++k) cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+    i += extra + 1;
+    return cp;
+}
+
+// Control and invisible formatting characters are shown as escapes rather than written raw.
+bool is_printable(char32_t cp) {
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return false;
+    if (cp == 0xAD || (cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) ||
+        (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB) || cp == 0xFFFE ||
+        cp == 0xFFFF)
+        return false;
+    return true;
+}
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t start = i;
+        char32_t cp = decode(text, i);
+        switch (cp) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (is_printable(cp)) {
+                    out.append(text.substr(start, i - start));
+                } else {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+                    out += buf;
+                }
+        }
+    }
+    out += '"';
+}
+
+std::string register_text(const PTXRegister& r) {
+    std::string out = "%";
+    std::visit(Overloaded{
+                   [&](const reg::General& g) { out += 'r', append_number(out, g._0); },
+                   [&](const reg::Wide& w) { out += "rd", append_number(out, w._0); },
+                   [&](const reg::Float& f) { out += 'f', append_number(out, f._0); },
+                   [&](const reg::Special& s) {
+                       out += member_name(s._0);
+                       out += '.';
+                       out += member_name(s._1);
+                   },
+                   [&](const reg::Custom& c) { out += c._0; },
+               },
+               r);
+    return out;
+}
+
+void append_register_tagged(std::string& out, const PTXRegister& r) {
+    std::visit(Overloaded{
+                   [&](const reg::General& g) { out += "General(", append_number(out, g._0), out += ')'; },
+                   [&](const reg::Wide& w) { out += "Wide(", append_number(out, w._0), out += ')'; },
+                   [&](const reg::Float& f) { out += "Float(", append_number(out, f._0), out += ')'; },
+                   [&](const reg::Special& s) {
+                       out += "Special(";
+                       out += member_name(s._0);
+                       out += ", ";
+                       out += member_name(s._1);
+                       out += ')';
+                   },
+                   [&](const reg::Custom& c) { out += "Custom(", append_quoted(out, c._0), out += ')'; },
+               },
+               r);
+}
+
+std::string register_tagged(const PTXRegister& r) {
+    std::string out;
+    append_register_tagged(out, r);
+    return out;
+}
+
+const char* operand_kind(const PTXOperand& op) {
+    static constexpr const char* kinds[] = {"imm",   "float_imm", "reg",    "predicate",     "memory",
+                                            "memory_label", "memory_reg_disp", "label", "vector", "reg_pred_pair"};
+    return kinds[op.index()];
+}
+
+std::string operand_text(const PTXOperand& op) {
+    std::string out;
+    std::visit(Overloaded{
+                   [&](const operand::Immediate& o) { append_number(out, o._0); },
+                   [&](const operand::FloatImmediate& o) { append_number(out, o._0); },
+                   [&](const operand::Register& o) { out += '%', append_register_tagged(out, o._0); },
+                   [&](const operand::Predicate& o) { out += "@%p", append_number(out, o._0); },
+                   [&](const operand::Memory&) { out += "[]"; },
+                   [&](const operand::MemoryLbl& o) { out += '[', out += o._0, out += ']'; },
+                   [&](const operand::MemoryRegDisp& o) {
+                       out += "[%";
+                       append_register_tagged(out, o._0);
+                       if (o._1 != 0) out += '+', append_number(out, o._1);
+                       out += ']';
+                   },
+                   [&](const operand::Label& o) { out += o._0; },
+                   [&](const operand::VectorOperand&) { out += "vector"; },
+                   [&](const operand::RegPredPair&) { out += "rp_pair"; },
+               },
+               op);
+    return out;
+}
+
+void append_operand_tagged(std::string& out, const PTXOperand& op) {
+    std::visit(Overloaded{
+                   [&](const operand::Immediate& o) { out += "Immediate(", append_number(out, o._0), out += ')'; },
+                   [&](const operand::FloatImmediate& o) {
+                       out += "FloatImmediate(", append_number(out, o._0), out += ')';
+                   },
+                   [&](const operand::Register& o) {
+                       out += "Register(", append_register_tagged(out, o._0), out += ')';
+                   },
+                   [&](const operand::Predicate& o) { out += "Predicate(", append_number(out, o._0), out += ')'; },
+                   [&](const operand::Memory&) { out += "Memory"; },
+                   [&](const operand::MemoryLbl& o) { out += "MemoryLbl(", append_quoted(out, o._0), out += ')'; },
+                   [&](const operand::MemoryRegDisp& o) {
+                       out += "MemoryRegDisp(";
+                       append_register_tagged(out, o._0);
+                       out += ", ";
+                       append_number(out, o._1);
+                       out += ')';
+                   },
+                   [&](const operand::Label& o) { out += "Label(", append_quoted(out, o._0), out += ')'; },
+                   [&](const operand::VectorOperand& o) {
+                       out += "VectorOperand([";
+                       for (std::size_t i = 0; i < o._0.size(); ++i) {
+                           if (i != 0) out += ", ";
+                           append_register_tagged(out, o._0[i]);
+                       }
+                       out += "])";
+                   },
+                   [&](const operand::RegPredPair& o) {
+                       out += "RegPredPair(";
+                       append_register_tagged(out, o._0);
+                       out += ", ";
+                       append_number(out, o._1);
+                       out += ')';
+                   },
+               },
+               op);
+}
+
+}  // namespace zorvane::ast

@@ -1,0 +1,16 @@
+// The three entry rules: each parses a whole text, or reports the furthest failure and what was expected there.
+#pragma once
+
+#include <string_view>
+
+#include "ast/file.hpp"
+#include "ast/instructions.hpp"
+#include "peg/engine.hpp"
+
+namespace zorvane::parser {
+
+peg::Outcome<ast::PTXFile> parse_program(std::string_view text);
+peg::Outcome<ast::PTXInstruction> parse_single_instruction(std::string_view text);
+peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text);
+
+}  // namespace zorvane::parser

@@ -1,0 +1,57 @@
+// The grammar rules, from single tokens up to the whole module. Each starts exactly at the position it is given.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ast/file.hpp"
+#include "ast/instructions.hpp"
+#include "peg/engine.hpp"
+
+namespace zorvane::parser {
+
+using peg::ErrorState;
+using peg::Input;
+using peg::Parsed;
+using peg::Pos;
+
+// lexical.cpp
+Parsed<ast::PTXType> type_(const Input& in, Pos pos, ErrorState& err);
+Parsed<std::string> identifier(const Input& in, Pos pos, ErrorState& err);
+Parsed<std::string> label_(const Input& in, Pos pos, ErrorState& err);
+Parsed<std::string> modifier(const Input& in, Pos pos, ErrorState& err);
+
+// opcodes.cpp
+Parsed<ast::PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err);
+
+// registers.cpp
+Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& err);
+
+// operands.cpp
+Parsed<ast::PTXOperand> operand(const Input& in, Pos pos, ErrorState& err);
+
+// instructions.cpp
+Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
+Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
+
+// statements.cpp
+Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);
+
+// program.cpp
+Parsed<ast::PTXHeader> header(const Input& in, Pos pos, ErrorState& err);
+// A recognised item yields a function, or nothing for the global declarations that are dropped.
+Parsed<std::optional<ast::PTXFunction>> top_level_item(const Input& in, Pos pos, ErrorState& err);
+Parsed<ast::PTXLinkDirective> link_directive(const Input& in, Pos pos, ErrorState& err);
+Parsed<ast::PTXFunctionKind> function_kind(const Input& in, Pos pos, ErrorState& err);
+Parsed<std::vector<ast::PTXFunctionParameter>> function_signature(const Input& in, Pos pos, ErrorState& err);
+Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err);
+
+// Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange
+// naming the number and its line and column.
+std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end);
+std::uint64_t negated_decimal_u64(const Input& in, Pos begin, Pos end);  // magnitude at most 2^63 - 1
+std::uint64_t hex_u64(const Input& in, Pos begin, Pos end);
+ast::u128 decimal_u128(const Input& in, Pos begin, Pos end);
+
+}  // namespace zorvane::parser

@@ -1,0 +1,53 @@
+// Error state bookkeeping, line and column, and the error text.
+#include "peg/engine.hpp"
+
+#include <algorithm>
+
+namespace zorvane::peg {
+
+void ErrorState::record(const char* expected) {
+    // Texts are static, so equal pointers are equal texts; equal texts behind different pointers are merged below.
+    if (std::find(expected_.begin(), expected_.end(), expected) == expected_.end()) expected_.push_back(expected);
+}
+
+std::vector<std::string_view> ErrorState::expected() const {
+    std::vector<std::string_view> texts(expected_.begin(), expected_.end());
+    std::sort(texts.begin(), texts.end());
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    return texts;
+}
+
+Location locate(const Input& in, Pos pos) {
+    if (pos > in.size()) throw InternalError{"error position lies past the end of the input"};
+    std::string_view before = in.text.substr(0, pos);
+    std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    std::size_t line_start = before.rfind('\n');
+    line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
+    std::size_t column = 1;
+    for (Pos i = line_start; i < pos; ++i) {
+        // Continuation bytes of a multi-byte character do not start a character.
+        if ((static_cast<unsigned char>(in.text[i]) & 0xC0) != 0x80) ++column;
+    }
+    if (pos < in.size() && (static_cast<unsigned char>(in.text[pos]) & 0xC0) == 0x80)
+        throw InternalError{"error position lies inside a multi-byte character"};
+    return {line, column};
+}
+
+std::string ParseError::text() const {
+    std::string out = "error at " + std::to_string(location.line) + ":" + std::to_string(location.column) +
+                      ": expected ";
+    if (expected.empty()) {
+        out += "<unreported>";
+    } else if (expected.size() == 1) {
+        out += expected.front();
+    } else {
+        out += "one of ";
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (i != 0) out += ", ";
+            out += expected[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace zorvane::peg

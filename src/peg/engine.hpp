@@ -1,0 +1,142 @@
+// The parsing engine: input, rule results, the error state with its two-pass failure tracking, and the error text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zorvane::peg {
+
+using Pos = std::size_t;
+
+// The UTF-8 text of one entry call; positions are byte offsets into it.
+struct Input {
+    std::string_view text;
+
+    std::size_t size() const noexcept { return text.size(); }
+    // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
+    unsigned char at(Pos pos) const noexcept {
+        return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0;
+    }
+    bool starts_with(Pos pos, std::string_view lit) const noexcept {
+        return text.size() - pos >= lit.size() && text.compare(pos, lit.size(), lit) == 0;
+    }
+};
+
+template <class T>
+struct Match {
+    Pos end;
+    T value;
+};
+
+// A rule's outcome: matched (end position and value) or failed (empty).
+template <class T>
+using Parsed = std::optional<Match<T>>;
+
+// The value of rules that only recognise text.
+struct Unit {};
+
+// Internal failure of the core: a broken invariant, never a syntax error.
+class InternalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A number in the text that does not fit its field; ends the whole call.
+class NumberOutOfRange : public InternalError {
+public:
+    using InternalError::InternalError;
+};
+
+// Furthest failure and, in the second pass only, the expected texts recorded there.
+class ErrorState {
+public:
+    void fail_at(Pos pos, const char* expected) {
+        if (suppressed_ != 0) return;
+        if (!recording_) {
+            if (pos > furthest_) furthest_ = pos;
+        } else if (pos == furthest_) {
+            record(expected);
+        }
+    }
+
+    Pos furthest() const noexcept { return furthest_; }
+    bool recording() const noexcept { return recording_; }
+    void start_second_pass() noexcept {
+        recording_ = true;
+        suppressed_ = 0;
+    }
+    // The recorded texts, distinct and in byte-wise order.
+    std::vector<std::string_view> expected() const;
+
+    // Failures inside lookaheads and quiet parts are not recorded while one of these lives.
+    class Quiet {
+    public:
+        explicit Quiet(ErrorState& err) noexcept : err_{err} { ++err_.suppressed_; }
+        ~Quiet() { --err_.suppressed_; }
+        Quiet(const Quiet&) = delete;
+        Quiet& operator=(const Quiet&) = delete;
+
+    private:
+        ErrorState& err_;
+    };
+
+private:
+    void record(const char* expected);
+
+    Pos furthest_ = 0;
+    unsigned suppressed_ = 0;
+    bool recording_ = false;
+    std::vector<const char*> expected_;
+};
+
+struct Location {
+    std::size_t line;
+    std::size_t column;  // in characters, not bytes
+};
+
+// Line and column of a byte offset, both counted from 1.
+Location locate(const Input& in, Pos pos);
+
+struct ParseError {
+    Location location;
+    Pos offset;
+    std::vector<std::string_view> expected;
+
+    // "error at LINE:COL: expected ..."
+    std::string text() const;
+};
+
+// Either the entry rule's value or the parse error.
+template <class T>
+struct Outcome {
+    std::optional<T> value;
+    std::optional<ParseError> error;
+};
+
+// Runs an entry rule's body twice at most: the first pass tracks only the furthest failure; the second runs
+// only after a failure and gathers what was expected there.
+template <class T, class Body>
+Outcome<T> run_entry(const Input& in, Body&& body) {
+    ErrorState err;
+    {
+        Parsed<T> first = body(in, Pos{0}, err);
+        if (first && first->end >= in.size()) return {std::move(first->value), std::nullopt};
+        if (first) err.fail_at(first->end, "EOF");
+    }
+    err.start_second_pass();
+    Parsed<T> second = body(in, Pos{0}, err);
+    if (second) {
+        if (second->end >= in.size())
+            throw InternalError{"Parser is nondeterministic: succeeded when reparsing for error position"};
+        err.fail_at(second->end, "EOF");
+    }
+    return {std::nullopt, ParseError{locate(in, err.furthest()), err.furthest(), err.expected()}};
+}
+
+}  // namespace zorvane::peg
