@@ -1,0 +1,105 @@
+// Times the native parser alone over one file (best of N runs, in MB/s), or lists which files parse.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "parser/entry.hpp"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: bench_core FILE [RUNS]      parse FILE RUNS times (default 5) and print the best run in MB/s\n"
+    "       bench_core --accepts FILE...  print each FILE that parses, one per line\n";
+
+std::optional<std::string> read_file(const char* path) {
+    std::ifstream in{path, std::ios::binary};
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return std::move(text).str();
+}
+
+std::size_t count_instructions(const zorvane::ast::PTXFile& file) {
+    std::size_t n = 0;
+    for (const auto& function : file.functions) n += function.body.instructions.size();
+    return n;
+}
+
+int list_accepted(int argc, char** argv) {
+    for (int i = 2; i < argc; ++i) {
+        auto text = read_file(argv[i]);
+        if (!text) continue;
+        try {
+            if (zorvane::parser::parse_program(*text).value) std::printf("%s\n", argv[i]);
+        } catch (const std::exception&) {
+            // An internal failure (a number out of range) means the file is not accepted; it is not a benchmark fault.
+        }
+    }
+    return 0;
+}
+
+int time_file(const char* path, int runs) {
+    auto text = read_file(path);
+    if (!text) {
+        std::fprintf(stderr, "bench_core: cannot read %s\n", path);
+        return 2;
+    }
+    const double megabytes = static_cast<double>(text->size()) / 1e6;
+    double best = 0;
+    std::size_t functions = 0;
+    std::size_t instructions = 0;
+    for (int run = 1; run <= runs; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        auto outcome = zorvane::parser::parse_program(*text);
+        const auto stop = std::chrono::steady_clock::now();
+        if (!outcome.value) {
+            std::fprintf(stderr, "bench_core: %s does not parse: %s\n", path,
+                         outcome.error ? outcome.error->text().c_str() : "no error text");
+            return 1;
+        }
+        // Reading the tree keeps the parse from being optimised away; freeing it happens outside the timed span.
+        functions = outcome.value->functions.size();
+        instructions = count_instructions(*outcome.value);
+        const double seconds = std::chrono::duration<double>(stop - start).count();
+        std::printf("run %d: %.4f s, %.1f MB/s\n", run, seconds, megabytes / seconds);
+        best = run == 1 ? seconds : std::min(best, seconds);
+    }
+    std::printf("input: %zu bytes, %zu functions, %zu instructions\n", text->size(), functions, instructions);
+    // The last line is for scripts: run.py reads it.
+    std::printf("bench_core bytes=%zu runs=%d best_seconds=%.6f mb_per_s=%.2f\n", text->size(), runs, best,
+                megabytes / best);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::string{argv[1]} == "--accepts") return list_accepted(argc, argv);
+    if (argc < 2 || argc > 3 || argv[1][0] == '-') {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    int runs = 5;
+    if (argc == 3) {
+        char* end = nullptr;
+        const long n = std::strtol(argv[2], &end, 10);
+        if (*end != '\0' || n < 1 || n > 1000) {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+        runs = static_cast<int>(n);
+    }
+    try {
+        return time_file(argv[1], runs);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_core: internal failure: %s\n", e.what());
+        return 3;
+    }
+}

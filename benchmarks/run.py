@@ -1,0 +1,569 @@
+#!/usr/bin/env python3
+"""Speed and memory of the parser on real compiler output, each figure set against a yardstick in the same run.
+
+Usage, from the repository root, with the module importable (installed, or PYTHONPATH=<build dir>):
+
+    python benchmarks/run.py                     # the whole suite, about two minutes
+    python benchmarks/run.py --json out.json     # also keep the figures, to compare a later run with
+    python benchmarks/run.py --quick             # a smoke run on a small input
+    python benchmarks/run.py --write-input F     # only write the large input to F (profile_core.sh uses this)
+
+The inputs are the corpus files that parse_ptx accepts and one large text assembled from them: one header, then the
+top-level items of every accepted file (everything after its ".address_size" line), repeated up to --size-mb. The
+native core is timed by bench_core, which is built in --build-dir unless --bench-core names a binary.
+Wall times are the best of --runs calls, with the cyclic garbage collector off while timing (as timeit does).
+MB means 10^6 bytes of UTF-8 text.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import math
+import os
+import platform
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+DEFAULT_CORPUS = REPO.parent / "shared" / "corpus" / "real"
+HEADER = ".version 8.5\n.target sm_90a\n.address_size 64\n"
+MB = 1e6
+
+# A reasonable tokeniser of PTX text: the yardstick for what a single regular-expression pass costs.
+PTX_TOKEN = re.compile(
+    r"""
+      %[A-Za-z_$][\w$.]*            # registers: %r5, %rd12, %tid.x
+    | [A-Za-z_$.][\w$.]*            # mnemonics with their modifiers, directives, identifiers
+    | 0[fFdDxX][0-9A-Fa-f]+         # float bit patterns and hexadecimal numbers
+    | \d+                           # decimal numbers
+    | [^\s\w]                       # punctuation
+    """,
+    re.VERBOSE,
+)
+
+ADDRESS_SIZE_LINE = re.compile(r"^[ \t]*\.address_size\b[^\n]*\n?", re.MULTILINE)
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Inputs
+
+
+def machine_description() -> dict:
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8", errors="replace") as cpuinfo:
+            for line in cpuinfo:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    try:
+        load = "%.2f %.2f %.2f" % os.getloadavg()
+    except OSError:
+        load = "unknown"
+    return {
+        "cpu": model,
+        "cores": os.cpu_count(),
+        "python": f"{platform.python_implementation()} {platform.python_version()}",
+        "platform": f"{platform.system()} {platform.machine()}",
+        "load_average": load,
+    }
+
+
+def items_after_header(text: str) -> str | None:
+    """The top-level items of a module text: everything after its ".address_size" line."""
+    match = ADDRESS_SIZE_LINE.search(text)
+    if match is None:
+        return None
+    items = text[match.end() :]
+    return items if items.endswith("\n") else items + "\n"
+
+
+def read_corpus(corpus: Path) -> list[tuple[Path, str]]:
+    files = []
+    for path in sorted(corpus.glob("*.ptx")):
+        try:
+            files.append((path, path.read_bytes().decode("utf-8")))
+        except (OSError, UnicodeDecodeError):
+            continue
+    return files
+
+
+def accepted_by_module(files, parse_ptx):
+    """The files parse_ptx accepts, and the names of those it refused with something other than ValueError."""
+    accepted, internal = [], []
+    for path, text in files:
+        try:
+            parse_ptx(text)
+        except ValueError:
+            continue
+        except Exception as failure:  # an internal failure of the parser: worth telling, not a reason to stop
+            internal.append(f"{path.name}: {type(failure).__name__}: {failure}")
+            continue
+        accepted.append((path, text))
+    return accepted, internal
+
+
+def accepted_by_core(files, bench_core: Path):
+    """The same selection made by the native core, for when the Python module is not built."""
+    out = subprocess.run(
+        [str(bench_core), "--accepts", *(str(path) for path, _ in files)],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
+    names = set(out.split("\n"))
+    return [(path, text) for path, text in files if str(path) in names], []
+
+
+def assemble_large(accepted, min_bytes: int) -> str:
+    """One header, then the items of every accepted file, the whole block repeated until the text has min_bytes."""
+    block = "".join(items for items in (items_after_header(text) for _, text in accepted) if items)
+    if not block:
+        raise SystemExit("no accepted corpus file has items after its header")
+    block_bytes = len(block.encode("utf-8"))
+    copies = max(1, math.ceil((min_bytes - len(HEADER)) / block_bytes))
+    return HEADER + block * copies
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Timing
+
+
+def best_of(fns, runs: int, budget: float) -> tuple[list[float], int]:
+    """The best wall time of each of fns over up to `runs` rounds, stopping early once about `budget` seconds per
+    function are spent.
+
+    A round calls every function once, so that a function and its yardstick see the same load of the machine. What
+    a function returns is released outside the timed span, so freeing a tree is not charged to the parse.
+    """
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        best = [math.inf] * len(fns)
+        rounds, spent = 0, 0.0
+        while rounds < runs:
+            for k, fn in enumerate(fns):
+                start = time.perf_counter()
+                result = fn()
+                elapsed = time.perf_counter() - start
+                del result
+                best[k] = min(best[k], elapsed)
+                spent += elapsed
+            rounds += 1
+            if spent >= budget * len(fns):
+                break
+        return best, rounds
+    finally:
+        if enabled:
+            gc.enable()
+
+
+class Report:
+    """Prints figures as they come and keeps them for the summary and the JSON file."""
+
+    def __init__(self):
+        self.figures: dict[str, dict] = {}
+        self.targets: list[dict] = []
+
+    def section(self, title: str) -> None:
+        print(f"\n{title}")
+
+    def figure(self, key: str, label: str, value: float, unit: str, note: str = "", **extra) -> None:
+        self.figures[key] = {"value": value, "unit": unit, **extra}
+        print(f"  {label:<44} {value:>12,.1f} {unit:<10} {note}".rstrip())
+
+    def ratio(self, key: str, label: str, value: float, note: str = "") -> None:
+        self.figures[key] = {"value": value, "unit": "x"}
+        print(f"  {label:<44} {value:>12.2f} x          {note}".rstrip())
+
+    def note(self, text: str) -> None:
+        print(f"  {text}")
+
+    def target(self, name: str, measured: float | None, limit: float, higher_is_better: bool, aim=None) -> None:
+        if measured is None:
+            met = None
+        else:
+            met = measured >= limit if higher_is_better else measured <= limit
+        self.targets.append(
+            {"target": name, "measured": measured, "limit": limit, "higher_is_better": higher_is_better,
+             "met": met, "aim": aim}
+        )
+
+
+def mbps(nbytes: int, seconds: float) -> float:
+    return nbytes / MB / seconds
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The native core
+
+
+def find_or_build_bench_core(args) -> tuple[Path | None, str]:
+    """The bench_core binary: the one given, or the one in the build directory, configured and brought up to date."""
+    if args.bench_core:
+        path = Path(args.bench_core)
+        return (path, "given") if path.is_file() else (None, f"{path} does not exist")
+    if shutil.which("cmake") is None:
+        return None, "cmake not found"
+    build = Path(args.build_dir)
+    cache = build / "CMakeCache.txt"
+    if cache.is_file():
+        # Keep the directory's own settings (its generator, whether it builds the module); only make sure the
+        # tools are on, then build just the benchmark.
+        configure = ["cmake", "-S", str(REPO), "-B", str(build), "-DZORVANE_TOOLS=ON"]
+    else:
+        configure = ["cmake", "-S", str(REPO), "-B", str(build), "-DZORVANE_TOOLS=ON",
+                     "-DZORVANE_PYTHON_MODULE=OFF", "-DCMAKE_BUILD_TYPE=Release"]
+        if shutil.which("ninja"):
+            configure += ["-G", "Ninja"]
+    build_cmd = ["cmake", "--build", str(build), "--target", "bench_core", "-j1"]
+    for cmd in (configure, build_cmd):
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        if done.returncode != 0:
+            tail = "\n".join((done.stdout + done.stderr).strip().splitlines()[-15:])
+            return None, f"`{' '.join(cmd)}` failed:\n{tail}"
+    settings = cache.read_text(errors="replace")
+    build_type = re.search(r"^CMAKE_BUILD_TYPE:\w+=(.*)$", settings, re.MULTILINE)
+    sanitize = re.search(r"^ZORVANE_SANITIZE:\w+=(.*)$", settings, re.MULTILINE)
+    warning = ""
+    if build_type and build_type.group(1) not in ("Release", ""):
+        warning += f" (built as {build_type.group(1)}, not Release)"
+    if sanitize and sanitize.group(1).upper() in ("ON", "1", "TRUE", "YES"):
+        warning += " (built with sanitizers)"
+    for candidate in (build / "benchmarks" / "bench_core", build / "bench_core"):
+        if candidate.is_file():
+            return candidate, f"built in {build}{warning}"
+    return None, f"bench_core not found in {build}"
+
+
+def run_bench_core(bench_core: Path, input_path: str, runs: int) -> tuple[float | None, str]:
+    done = subprocess.run([str(bench_core), input_path, str(runs)], capture_output=True, text=True)
+    match = re.search(r"best_seconds=([0-9.]+)", done.stdout)
+    if done.returncode != 0 or match is None:
+        return None, (done.stdout + done.stderr).strip()
+    return float(match.group(1)), done.stdout
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Memory
+
+PEAK_SCRIPT = """
+import resource, sys
+sys.path.insert(0, sys.argv[3])
+import zorvane
+with open(sys.argv[1], encoding="utf-8") as source:
+    text = source.read()
+if sys.argv[2] == "parse":
+    tree = zorvane.parse_ptx(text)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+"""
+
+# Linux carries a process's peak resident size over into the program it executes, so a child of this large
+# process would report this process's peak. A small launcher in between starts the measured process afresh.
+LAUNCHER = "import subprocess, sys; sys.exit(subprocess.run(sys.argv[1:]).returncode)"
+
+
+def peak_rss_kib(input_path: str, mode: str, module_dir: str) -> int:
+    out = subprocess.run(
+        [sys.executable, "-c", LAUNCHER, sys.executable, "-c", PEAK_SCRIPT, input_path, mode, module_dir],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
+    return int(out.split()[-1])  # ru_maxrss is in KiB on Linux
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The suite
+
+
+def walk_everything(ptx) -> int:
+    """Every function, instruction and operand through the properties, and the text of every instruction."""
+    count = 0
+    for function in ptx.functions:
+        for instruction in function.body.instructions:
+            instruction.opcode
+            instruction.modifiers
+            for operand in instruction.operands:
+                operand.kind()
+            str(instruction)
+            count += 1
+    return count
+
+
+def list_instructions(ptx) -> int:
+    count = 0
+    for function in ptx.functions:
+        count += len(function.body.instructions)
+    return count
+
+
+def accepts_instruction(parse_instruction, text: str) -> bool:
+    try:
+        return parse_instruction(text) is not None
+    except Exception:  # an internal failure (a number out of range): not a line to time
+        return False
+
+
+def run_suite(args, zorvane) -> Report:
+    report = Report()
+    runs, budget = args.runs, args.budget
+    machine = machine_description()
+    report.figures["machine"] = machine
+    print(f"machine: {machine['cpu']}, {machine['cores']} cores, {machine['python']}, {machine['platform']}")
+    print(f"load average at start: {machine['load_average']} (the machine may be shared: compare runs made alike)")
+    busy = os.getloadavg()[0] if hasattr(os, "getloadavg") else 0.0
+    if busy > 0.5 * (machine["cores"] or 1):
+        print("warning: other processes are using the CPU; wall times and the ratios between them will be off")
+    print(f"module: {zorvane.__file__}")
+
+    # Inputs -----------------------------------------------------------------------------------------------------
+    corpus = read_corpus(Path(args.corpus))
+    accepted, internal = accepted_by_module(corpus, zorvane.parse_ptx)
+    corpus_bytes = sum(len(text.encode("utf-8")) for _, text in accepted)
+    print(f"corpus: {args.corpus}: {len(accepted)} of {len(corpus)} files parse ({corpus_bytes:,} bytes)")
+    for line in internal:
+        print(f"  internal failure (not a ValueError): {line}")
+    if not accepted:
+        raise SystemExit("no corpus file parses: nothing to measure")
+
+    large = assemble_large(accepted, int(args.size_mb * 1024 * 1024))
+    large_bytes = len(large.encode("utf-8"))
+    try:
+        ptx = zorvane.parse_ptx(large)
+    except ValueError as failure:
+        raise SystemExit(f"the large input does not parse: {failure}")
+    instructions = list_instructions(ptx)
+    print(f"large input: {large_bytes:,} bytes, {large.count(chr(10)):,} lines, "
+          f"{len(ptx.functions):,} functions, {instructions:,} instructions (verified to parse)")
+    report.figures["input"] = {"bytes": large_bytes, "instructions": instructions, "files": len(accepted)}
+
+    # Throughput -------------------------------------------------------------------------------------------------
+    report.section("throughput on the large input (best of runs)")
+    parse_ptx = zorvane.parse_ptx
+    (t_parse, t_lines, t_findall), n = best_of(
+        [lambda: parse_ptx(large), large.splitlines, lambda: PTX_TOKEN.findall(large)], runs, budget)
+    report.figure("parse_mbps", "parse_ptx", mbps(large_bytes, t_parse), "MB/s", f"{t_parse * 1e3:.0f} ms, {n} runs")
+    report.figure("splitlines_mbps", "str.splitlines()", mbps(large_bytes, t_lines), "MB/s", f"{t_lines * 1e3:.1f} ms")
+    report.figure("findall_mbps", "re.findall (PTX tokens)", mbps(large_bytes, t_findall), "MB/s",
+                  f"{t_findall * 1e3:.0f} ms")
+    parse_vs_lines = t_lines / t_parse
+    parse_vs_findall = t_findall / t_parse
+    report.ratio("parse_over_splitlines", "parse_ptx / splitlines (speed)", parse_vs_lines)
+    report.ratio("parse_over_findall", "parse_ptx / re.findall (speed)", parse_vs_findall)
+
+    def parse_corpus():
+        for _, text in accepted:
+            parse_ptx(text)
+
+    (t_corpus,), _ = best_of([parse_corpus], runs, budget)
+    report.figure("corpus_mbps", f"parse_ptx per file ({len(accepted)} files)", mbps(corpus_bytes, t_corpus), "MB/s",
+                  f"{t_corpus * 1e3:.1f} ms for all")
+
+    # Error path -------------------------------------------------------------------------------------------------
+    report.section("error path: the large input with one fault on its last line")
+    faulty = large + "xyz\n"
+    try:
+        parse_ptx(faulty)
+        raise SystemExit("the faulty input parsed")
+    except ValueError as failure:
+        report.note(f"message: {str(failure)[:100]}")
+
+    def fail():
+        try:
+            parse_ptx(faulty)
+        except ValueError as failure:
+            return failure
+
+    (t_fail, t_parse_again), n = best_of([fail, lambda: parse_ptx(large)], runs, budget)
+    del faulty
+    error_ratio = t_fail / min(t_parse, t_parse_again)
+    report.figure("error_ms", "time until ValueError", t_fail * 1e3, "ms", f"{n} runs")
+    report.ratio("error_over_parse", "error path / faultless parse (time)", error_ratio)
+
+    # The native core --------------------------------------------------------------------------------------------
+    report.section("native core (bench_core, parse_program without Python)")
+    core_vs_lines = None
+    with tempfile.TemporaryDirectory(prefix="zorvane-bench-") as scratch:
+        input_path = os.path.join(scratch, "large.ptx")
+        with open(input_path, "w", encoding="utf-8", newline="") as out:
+            out.write(large)
+        if args.skip_core:
+            report.note("skipped (--skip-core)")
+        else:
+            bench_core, how = find_or_build_bench_core(args)
+            if bench_core is None:
+                report.note(f"not measured: {how}")
+            else:
+                report.note(f"{bench_core} ({how})")
+                t_core, detail = run_bench_core(bench_core, input_path, runs)
+                if t_core is None:
+                    report.note(f"not measured: bench_core failed:\n{detail}")
+                else:
+                    # bench_core runs in a process of its own, so the yardstick is timed again right after it.
+                    (t_lines_again,), _ = best_of([large.splitlines], runs, budget)
+                    core_vs_lines = min(t_lines, t_lines_again) / t_core
+                    report.figure("core_mbps", "parse_program", mbps(large_bytes, t_core), "MB/s",
+                                  f"{t_core * 1e3:.0f} ms")
+                    report.ratio("core_over_splitlines", "core / splitlines (speed)", core_vs_lines)
+                    report.ratio("parse_over_core", "parse_ptx / core (time)", t_parse / t_core,
+                                 "the cost of the Python objects")
+
+        # Memory ---------------------------------------------------------------------------------------------------
+        report.section("memory: peak resident set of a fresh process")
+        module_dir = str(Path(zorvane.__file__).resolve().parent)
+        read_kib = peak_rss_kib(input_path, "read", module_dir)
+        parse_kib = peak_rss_kib(input_path, "parse", module_dir)
+    memory_ratio = (parse_kib - read_kib) * 1024 / large_bytes
+    report.figure("rss_read_mib", "read the input", read_kib / 1024, "MiB")
+    report.figure("rss_parse_mib", "read and parse it", parse_kib / 1024, "MiB")
+    report.ratio("memory_over_input", "parse's share / input size", memory_ratio)
+
+    # Walking ------------------------------------------------------------------------------------------------------
+    report.section("walking the tree of the large input")
+    (t_walk, t_list), n = best_of([lambda: walk_everything(ptx), lambda: list_instructions(ptx)], min(runs, 3),
+                                  budget)
+    report.figure("walk_ns", "everything, with str() of each instruction", t_walk / instructions * 1e9, "ns/instr",
+                  f"{t_walk:.2f} s, {n} runs")
+    report.figure("list_ns", "of which functions -> body.instructions", t_list / instructions * 1e9, "ns/instr")
+
+    offsets = [i.offset for f in ptx.functions for i in f.body.instructions]
+    get_instruction = ptx.get_instruction
+    by_offset = dict.fromkeys(offsets)
+
+    def lookup_all():
+        for offset in offsets:
+            get_instruction(offset)
+
+    def dict_all():
+        get = by_offset.get
+        for offset in offsets:
+            get(offset)
+
+    (t_get, t_dict), _ = best_of([lookup_all, dict_all], runs, budget)
+    stored = [get_instruction(offset) for offset in offsets]
+    if any(instruction is None for instruction in stored):
+        report.note("get_instruction returned None for an instruction's offset")
+    (t_str,), _ = best_of([lambda: [str(instruction) for instruction in stored]], min(runs, 3), budget)
+    del stored
+    report.figure("str_ns", "str() of an instruction", t_str / instructions * 1e9, "ns/instr")
+    report.figure("get_instruction_ns", "get_instruction(offset)", t_get / len(offsets) * 1e9, "ns/call")
+    report.figure("dict_get_ns", "dict.get(offset), the yardstick", t_dict / len(offsets) * 1e9, "ns/call")
+    report.ratio("get_over_dict", "get_instruction / dict.get (time)", t_get / t_dict)
+    del by_offset, offsets
+
+    # Line at a time ---------------------------------------------------------------------------------------------
+    report.section("line at a time: every instruction line of the large input")
+    parse_instruction = zorvane.parse_instruction
+    candidates = [s for s in (line.strip() for line in large.splitlines()) if s.endswith(";")]
+    verdict = {text: accepts_instruction(parse_instruction, text) for text in set(candidates)}
+    lines = [text for text in candidates if verdict[text]]
+    del candidates, verdict
+
+    def parse_lines():
+        for text in lines:
+            parse_instruction(text)
+
+    def split_lines():
+        for text in lines:
+            text.split()
+
+    (t_pi, t_split), _ = best_of([parse_lines, split_lines], runs, budget)
+    line_ratio = t_pi / t_split
+    report.figure("parse_instruction_ns", f"parse_instruction ({len(lines):,} lines)", t_pi / len(lines) * 1e9,
+                  "ns/line")
+    report.figure("split_ns", "line.split(), the yardstick", t_split / len(lines) * 1e9, "ns/line")
+    report.ratio("parse_instruction_over_split", "parse_instruction / split (time)", line_ratio)
+
+    # Targets ------------------------------------------------------------------------------------------------------
+    report.target("parse_ptx speed >= 1.0x splitlines", parse_vs_lines, 1.0, True, aim=1.5)
+    report.target("parse_ptx speed >= 10x re.findall", parse_vs_findall, 10.0, True)
+    report.target("core speed >= 4x splitlines", core_vs_lines, 4.0, True)
+    report.target("peak memory <= 5x input", memory_ratio, 5.0, False)
+    report.target("error path <= 3x faultless parse", error_ratio, 3.0, False)
+    report.target("parse_instruction <= 1.5x line.split()", line_ratio, 1.5, False)
+    return report
+
+
+def print_targets(report: Report) -> None:
+    print("\ntargets (ratios on the large input)")
+    for t in report.targets:
+        if t["met"] is None:
+            verdict, measured = "not measured", "-"
+        else:
+            verdict = "met" if t["met"] else "NOT met"
+            measured = f"{t['measured']:.2f}x"
+        aim = ""
+        if t["aim"] is not None and t["measured"] is not None:
+            aim = f" (aim {t['aim']}x: {'met' if t['measured'] >= t['aim'] else 'not met'})"
+        print(f"  {t['target']:<44} {measured:>10}  {verdict}{aim}")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--corpus", default=str(DEFAULT_CORPUS), help="folder of .ptx files (default: %(default)s)")
+    parser.add_argument("--size-mb", type=float, default=20.0, help="size of the large input in MiB (default: 20)")
+    parser.add_argument("--runs", type=int, default=5, help="calls per measurement, the best counts (default: 5)")
+    parser.add_argument("--budget", type=float, default=8.0,
+                        help="seconds after which a measurement stops repeating (default: 8)")
+    parser.add_argument("--bench-core", help="a built bench_core to use instead of building one")
+    parser.add_argument("--build-dir", default=str(REPO / "build-bench"),
+                        help="where bench_core is built (default: %(default)s)")
+    parser.add_argument("--skip-core", action="store_true", help="do not build or run bench_core")
+    parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--quick", action="store_true", help="smoke run: 2 MiB input, 1 run each")
+    parser.add_argument("--write-input", metavar="PATH", help="only write the large input to PATH and exit")
+    args = parser.parse_args()
+    if args.quick:
+        args.size_mb, args.runs = min(args.size_mb, 2.0), 1
+    if args.runs < 1:
+        parser.error("--runs must be at least 1")
+
+    try:
+        import zorvane
+    except ImportError as failure:
+        zorvane = None
+        import_failure = failure
+
+    if args.write_input:
+        corpus = read_corpus(Path(args.corpus))
+        if zorvane is not None:
+            accepted, _ = accepted_by_module(corpus, zorvane.parse_ptx)
+        else:
+            bench_core, how = find_or_build_bench_core(args)
+            if bench_core is None:
+                raise SystemExit(f"neither the module nor bench_core is available: {how}")
+            accepted, _ = accepted_by_core(corpus, bench_core)
+        if not accepted:
+            raise SystemExit("no corpus file parses")
+        large = assemble_large(accepted, int(args.size_mb * 1024 * 1024))
+        with open(args.write_input, "w", encoding="utf-8", newline="") as out:
+            out.write(large)
+        print(f"{args.write_input}: {len(large.encode('utf-8')):,} bytes from {len(accepted)} files")
+        return 0
+
+    if zorvane is None:
+        raise SystemExit(f"cannot import zorvane ({import_failure}): install it, or set PYTHONPATH to its build "
+                         "directory")
+    started = time.perf_counter()
+    report = run_suite(args, zorvane)
+    print_targets(report)
+    load = "%.2f %.2f %.2f" % os.getloadavg() if hasattr(os, "getloadavg") else "unknown"
+    print(f"\nsuite took {time.perf_counter() - started:.0f} s; load average at the end: {load}")
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as out:
+            json.dump({"figures": report.figures, "targets": report.targets}, out, indent=2)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,527 @@
+// Fuzz target over the three entry rules: no input may crash, and every outcome must keep the engine's invariants.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "ast/file.hpp"
+#include "ast/instructions.hpp"
+#include "ast/opcodes.hpp"
+#include "ast/operands.hpp"
+#include "parser/entry.hpp"
+#include "parser/rules.hpp"
+#include "peg/engine.hpp"
+#include "peg/terminals.hpp"
+
+namespace {
+
+using namespace zorvane;
+
+std::string_view g_input;  // the fuzz input, shown when a check fails
+
+void print_escaped(std::string_view text) {
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == '\\' || c == '"') {
+            std::fprintf(stderr, "\\%c", c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            std::fputc(c, stderr);
+        } else {
+            std::fprintf(stderr, "\\x%02x", c);
+        }
+    }
+}
+
+[[noreturn]] void fail(std::string_view what, std::string_view detail = {}) {
+    std::fprintf(stderr, "\n*** invariant broken: %.*s\n", static_cast<int>(what.size()), what.data());
+    if (!detail.empty()) std::fprintf(stderr, "    detail: %.*s\n", static_cast<int>(detail.size()), detail.data());
+    std::fprintf(stderr, "    input (%zu bytes): \"", g_input.size());
+    print_escaped(g_input.substr(0, 2000));
+    std::fprintf(stderr, g_input.size() > 2000 ? "\"...\n" : "\"\n");
+    std::abort();
+}
+
+void check(bool ok, std::string_view what, std::string_view detail = {}) {
+    if (!ok) fail(what, detail);
+}
+
+// Strict UTF-8, as a Python str encodes: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool valid_utf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra = 0;
+        std::uint32_t cp = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (s.size() - i - 1 < extra) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3Fu);
+        }
+        if ((extra == 2 && cp < 0x800) || (cp >= 0xD800 && cp <= 0xDFFF) || (extra == 3 && cp < 0x10000) ||
+            cp > 0x10FFFF)
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// Line and column of a byte offset, recomputed by walking whole characters; nullopt when the offset is not
+// a character boundary (or lies past the end).
+std::optional<peg::Location> location_of(std::string_view s, std::size_t pos) {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    std::size_t i = 0;
+    while (i < pos && i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (c == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+        i += len;
+    }
+    if (i != pos) return std::nullopt;
+    return peg::Location{line, column};
+}
+
+std::string number(std::uint64_t n) { return std::to_string(n); }
+
+std::string number128(ast::u128 n) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
+        n /= 10;
+    } while (n != 0);
+    return digits;
+}
+
+// Every text the Python layer turns into a str must be valid UTF-8.
+void check_text(std::string_view text, std::string_view what) { check(valid_utf8(text), what, text); }
+
+// A complete description of a value, for comparing repeated parses; also renders every text the module can show.
+void describe(std::string& out, const ast::PTXRegister& r) {
+    std::string text = ast::register_text(r);
+    std::string tagged = ast::register_tagged(r);
+    check_text(text, "register text is not UTF-8");
+    check_text(tagged, "register tagged form is not UTF-8");
+    if (auto* custom = std::get_if<ast::reg::Custom>(&r)) {
+        check(!custom->_0.empty(), "custom register with an empty name");
+        check(g_input.find(custom->_0) != std::string_view::npos, "custom register name not in the input",
+              custom->_0);
+    }
+    out += tagged;
+}
+
+void describe(std::string& out, const ast::PTXOperand& op) {
+    std::string text = ast::operand_text(op);
+    check_text(text, "operand text is not UTF-8");
+    out += ast::operand_kind(op);
+    out += ' ';
+    out += text;
+    out += ' ';
+    ast::append_operand_tagged(out, op);
+    const std::string* label = nullptr;
+    if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
+    if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
+    if (label != nullptr) {
+        check(!label->empty(), "label operand with an empty text");
+        check(g_input.find(*label) != std::string_view::npos, "label operand text not in the input", *label);
+    }
+    if (auto* r = std::get_if<ast::operand::Register>(&op)) describe(out, r->_0);
+    if (auto* m = std::get_if<ast::operand::MemoryRegDisp>(&op)) describe(out, m->_0);
+    if (auto* p = std::get_if<ast::operand::RegPredPair>(&op)) describe(out, p->_0);
+    if (auto* v = std::get_if<ast::operand::VectorOperand>(&op)) {
+        for (const ast::PTXRegister& r : v->_0) describe(out, r);
+    }
+    check(!std::holds_alternative<ast::operand::Memory>(op), "the parser produced a Memory operand");
+}
+
+// `text` is the whole input the offsets count in.
+void describe(std::string& out, const ast::PTXInstruction& instr, std::string_view text) {
+    check(instr.offset < text.size(), "instruction offset past the input");
+    std::string mnemonic = ast::mnemonic(instr.opcode);
+    std::string_view at = text.substr(instr.offset);
+    check(at.substr(0, mnemonic.size()) == mnemonic, "instruction offset does not point at its mnemonic",
+          at.substr(0, 40));
+    // The modifiers follow the mnemonic directly, each after a dot.
+    if (!instr.modifiers.empty()) {
+        std::string written = "." + instr.modifiers;
+        check(at.substr(mnemonic.size(), written.size()) == written, "modifiers are not the text after the mnemonic",
+              instr.modifiers);
+        check(instr.modifiers.back() != '.' && instr.modifiers.find("..") == std::string::npos,
+              "modifiers hold an empty modifier", instr.modifiers);
+    }
+    for (char c : instr.modifiers)
+        check((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.', "modifier character outside its class",
+              instr.modifiers);
+    std::string rendered = ast::instruction_text(instr);
+    check_text(rendered, "instruction text is not UTF-8");
+    out += number(instr.offset);
+    out += instr.is_predicated ? " @" + number(*instr.is_predicated) + " " : " - ";
+    out += rendered;
+    out += ast::is_float(instr) ? " float" : " int";
+    for (const ast::PTXOperand& op : instr.operands) {
+        out += " | ";
+        describe(out, op);
+    }
+    out += '\n';
+}
+
+void describe(std::string& out, const ast::PTXStatement& s) {
+    out += "statement ";
+    out += number(s.index());
+    std::visit(
+        [&](const auto& v) {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (!std::is_same_v<V, ast::statement::Pragma>) {
+                out += ' ';
+                out += ast::member_name(v._0);
+                out += ' ';
+                out += ast::member_name(v._1);
+            }
+            if constexpr (std::is_same_v<V, ast::statement::CustomRegister>) {
+                check(!v._2.empty(), "custom register declaration with an empty name");
+                check_text(v._2, "declared register name is not UTF-8");
+                out += ' ' + v._2;
+            }
+            if constexpr (std::is_same_v<V, ast::statement::RegisterCount>) out += ' ' + number128(v._2);
+            if constexpr (std::is_same_v<V, ast::statement::SharedMemory> ||
+                          std::is_same_v<V, ast::statement::LocalMemory>) {
+                out += ' ' + number128(v._2) + ' ';
+                check(std::holds_alternative<ast::operand::Label>(v._3), "array name is not a Label operand");
+                describe(out, v._3);
+            }
+        },
+        s);
+    out += '\n';
+}
+
+void describe(std::string& out, const ast::BodyItem& item, std::string_view text) {
+    out += ast::body_item_kind(item);
+    out += ' ';
+    std::visit(
+        [&](const auto& v) {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, ast::body::Statement>) describe(out, v._0);
+            if constexpr (std::is_same_v<V, ast::body::Instruction>) describe(out, v._0, text);
+            if constexpr (std::is_same_v<V, ast::body::LabelDef> || std::is_same_v<V, ast::body::Call>) {
+                check(!v._0.empty(), "label or call with an empty name");
+                check_text(v._0, "label or call name is not UTF-8");
+                check(text.find(v._0) != std::string_view::npos, "label or call name not in the input", v._0);
+                out += v._0;
+                out += '\n';
+            }
+        },
+        item);
+}
+
+std::string_view function_keyword(const ast::PTXFunction& f) {
+    switch (f.link_directive) {
+        case ast::PTXLinkDirective::Extern: return ".extern";
+        case ast::PTXLinkDirective::Visible: return ".visible";
+        case ast::PTXLinkDirective::Weak: return ".weak";
+        case ast::PTXLinkDirective::None: break;
+    }
+    return f.kind == ast::PTXFunctionKind::Kernel ? ".entry" : ".func";
+}
+
+void describe(std::string& out, const ast::PTXFile& file, std::string_view text) {
+    check_text(file.header.version, "version is not UTF-8");
+    out += file.header.version + ' ' + std::string{ast::member_name(file.header.target)} + ' ' +
+           number(file.header.address_size) + '\n';
+
+    std::size_t total = 0;
+    std::optional<std::uint64_t> previous_instruction;
+    std::optional<std::uint64_t> previous_function;
+    std::vector<std::string> labels;
+    for (std::size_t fi = 0; fi < file.functions.size(); ++fi) {
+        const ast::PTXFunction& f = file.functions[fi];
+        check(f.offset < text.size(), "function offset past the input");
+        std::string_view keyword = function_keyword(f);
+        check(text.substr(f.offset, keyword.size()) == keyword, "function offset does not point at its first keyword",
+              text.substr(f.offset, 40));
+        check(!previous_function || *previous_function < f.offset, "function offsets do not ascend");
+        check(!previous_instruction || *previous_instruction < f.offset, "a function starts before the last instruction");
+        previous_function = f.offset;
+        check(!f.name.empty(), "function with an empty name");
+        check_text(f.name, "function name is not UTF-8");
+        out += "function " + f.name + ' ' + number(f.offset) + ' ' + std::string{ast::member_name(f.link_directive)} +
+               ' ' + std::string{ast::member_name(f.kind)} + '\n';
+        for (const ast::PTXFunctionParameter& p : f.signature.parameters) {
+            check(!p.name.empty(), "parameter with an empty name");
+            check_text(p.name, "parameter name is not UTF-8");
+            out += "param " + p.name + ' ' + std::string{ast::member_name(p.type_)} + '\n';
+        }
+        for (const ast::PTXStatement& s : f.body.statements) describe(out, s);
+        for (std::size_t ii = 0; ii < f.body.instructions.size(); ++ii) {
+            const ast::PTXInstruction& instr = f.body.instructions[ii];
+            check(instr.offset > f.offset, "instruction before its function");
+            check(!previous_instruction || *previous_instruction < instr.offset, "instruction offsets do not ascend");
+            previous_instruction = instr.offset;
+            describe(out, instr, text);
+            const ast::InstructionAddress* found = file.find_instruction(instr.offset);
+            check(found != nullptr, "instruction missing from the instruction map");
+            check(found->function == fi && found->index == ii, "instruction map points at another instruction");
+            for (const ast::PTXOperand& op : instr.operands) {
+                const std::string* label = nullptr;
+                if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
+                if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
+                if (label != nullptr && (label->empty() || (*label)[0] != 'L')) labels.push_back(*label);
+            }
+            ++total;
+        }
+    }
+    check(file.instruction_map.size() == total, "instruction map size differs from the instruction count");
+    check(file.labels_ref == labels, "referenced labels differ from the operands' labels");
+    for (const std::string& l : file.labels_ref) out += "label " + l + '\n';
+    for (const auto& [name, replacement] : file.custom_registers) {
+        check_text(name, "custom register key is not UTF-8");
+        check(replacement.rfind("cr", 0) == 0, "custom register replacement without its prefix", replacement);
+        out += "custom " + name + ' ' + replacement + '\n';
+    }
+}
+
+// One entry call, reduced to what must be repeatable: the value's description, the error text, or the
+// out-of-range failure.
+struct Result {
+    enum class Kind { value, error, out_of_range } kind;
+    std::string text;
+    std::optional<peg::ParseError> error;
+};
+
+void check_error(const peg::ParseError& error, std::string_view text) {
+    check(error.offset <= text.size(), "error offset past the input");
+    std::optional<peg::Location> where = location_of(text, error.offset);
+    check(where.has_value(), "error offset inside a multi-byte character");
+    check(where->line == error.location.line && where->column == error.location.column,
+          "error line and column disagree with the offset",
+          number(where->line) + ":" + number(where->column) + " vs " + number(error.location.line) + ":" +
+              number(error.location.column));
+    check(!error.expected.empty(), "error with no expected text");
+    for (std::size_t i = 1; i < error.expected.size(); ++i)
+        check(error.expected[i - 1] < error.expected[i], "expected texts not sorted and distinct");
+    std::string rendered = error.text();
+    std::string prefix =
+        "error at " + number(error.location.line) + ":" + number(error.location.column) + ": expected ";
+    check(rendered.rfind(prefix, 0) == 0, "error text does not begin with its location", rendered);
+    check_text(rendered, "error text is not UTF-8");
+}
+
+template <class T, class Entry, class Describe>
+Result run_entry(Entry entry, std::string_view text, Describe describe_value) {
+    try {
+        peg::Outcome<T> outcome = entry(text);
+        check(outcome.value.has_value() != outcome.error.has_value(), "outcome holds both or neither of value and error");
+        if (outcome.error) {
+            check_error(*outcome.error, text);
+            return {Result::Kind::error, outcome.error->text(), outcome.error};
+        }
+        std::string description;
+        describe_value(description, *outcome.value);
+        return {Result::Kind::value, description, std::nullopt};
+    } catch (const peg::NumberOutOfRange& e) {
+        return {Result::Kind::out_of_range, e.what(), std::nullopt};
+    } catch (const peg::InternalError& e) {
+        // Only numbers out of range may end a call early; any other internal failure is a broken invariant.
+        fail("internal failure", e.what());
+    } catch (const std::exception& e) {
+        fail("unexpected exception", e.what());
+    }
+}
+
+// What the entry rule's body matched in a first pass, by calling the rules directly: nullopt when it failed.
+struct Direct {
+    std::optional<peg::Pos> end;
+    peg::Pos furthest;
+    bool out_of_range;
+};
+
+template <class Body>
+Direct run_direct(std::string_view text, Body body) {
+    peg::Input in{text};
+    peg::ErrorState err;
+    try {
+        std::optional<peg::Pos> end = body(in, err);
+        if (end) {
+            check(*end <= text.size(), "a rule matched past the end of the input");
+            if (*end < text.size()) err.fail_at(*end, "EOF");
+        }
+        return {end, err.furthest(), false};
+    } catch (const peg::NumberOutOfRange&) {
+        return {std::nullopt, 0, true};
+    }
+}
+
+template <class T, class Entry, class Describe, class Body>
+Result run_checked(Entry entry, std::string_view text, Describe describe_value, Body body, std::string_view rule) {
+    Result first = run_entry<T>(entry, text, describe_value);
+    Result second = run_entry<T>(entry, text, describe_value);
+    check(first.kind == second.kind && first.text == second.text, "two parses of one input differ", rule);
+
+    Direct direct = run_direct(text, body);
+    if (direct.out_of_range || first.kind == Result::Kind::out_of_range) {
+        check(direct.out_of_range && first.kind == Result::Kind::out_of_range,
+              "out-of-range failure not repeatable by a direct call of the rule", rule);
+    } else if (first.kind == Result::Kind::value) {
+        // Success means the first pass consumed the whole text.
+        check(direct.end && *direct.end == text.size(), "entry succeeded without its rule consuming the whole text",
+              rule);
+    } else {
+        check(!direct.end || *direct.end < text.size(), "entry failed although its rule consumed the whole text", rule);
+        check(first.error->offset == direct.furthest, "error offset differs from the furthest failure of a first pass",
+              rule);
+        if (direct.end)
+            check(first.error->offset >= *direct.end, "error lies before the end of a partial match", rule);
+    }
+    return first;
+}
+
+Result check_program(std::string_view text) {
+    return run_checked<ast::PTXFile>(
+        parser::parse_program, text,
+        [&](std::string& out, const ast::PTXFile& file) { describe(out, file, text); },
+        [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
+            auto m = parser::program(in, 0, err);
+            if (!m) return std::nullopt;
+            return m->end;
+        },
+        "program");
+}
+
+Result check_instruction(std::string_view text, std::optional<ast::PTXInstruction>* value = nullptr) {
+    return run_checked<ast::PTXInstruction>(
+        parser::parse_single_instruction, text,
+        [&](std::string& out, const ast::PTXInstruction& instr) {
+            describe(out, instr, text);
+            check(instr.is_predicated.has_value() == (text.substr(0, 3) == "@%p"),
+                  "guard present without \"@%p\" at the start, or the reverse");
+            if (value != nullptr) *value = instr;
+        },
+        [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
+            auto m = parser::instruction(in, 0, err);
+            if (!m) return std::nullopt;
+            return m->end;
+        },
+        "parse_single_instruction");
+}
+
+Result check_body_line(std::string_view text, std::optional<ast::BodyItem>* value = nullptr) {
+    return run_checked<ast::BodyItem>(
+        parser::parse_function_body_line, text,
+        [&](std::string& out, const ast::BodyItem& item) {
+            describe(out, item, text);
+            if (value != nullptr) *value = item;
+        },
+        // A parameter list exactly at the start decides the line; otherwise a body item between whitespace.
+        [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
+            if (auto sig = parser::function_signature(in, 0, err)) return sig->end;
+            auto item = parser::body_item(in, peg::skip_ws(in, 0), err);
+            if (!item) return std::nullopt;
+            return peg::skip_ws(in, item->end);
+        },
+        "parse_function_body_line");
+}
+
+constexpr std::string_view kHeader = ".version 8.5\n.target sm_90\n.address_size 64\n";
+constexpr std::string_view kOpen = ".entry f()\n{\n";
+constexpr std::string_view kClose = "\n}\n";
+
+// A body line that parses on its own parses the same way inside a function body.
+void check_in_module(const ast::BodyItem& item, std::string_view line) {
+    if (std::holds_alternative<ast::body::Param>(item)) return;
+    std::string module{kHeader};
+    module += kOpen;
+    std::size_t shift = module.size();
+    module += line;
+    module += kClose;
+    try {
+        peg::Outcome<ast::PTXFile> outcome = parser::parse_program(module);
+        check(outcome.value.has_value(), "a body line that parses alone fails inside a function",
+              outcome.error ? outcome.error->text() : std::string{});
+        const ast::PTXFile& file = *outcome.value;
+        check(file.functions.size() == 1, "wrapped body line: not one function");
+        const ast::PTXFunctionBody& body = file.functions[0].body;
+        if (auto* s = std::get_if<ast::body::Statement>(&item)) {
+            std::string a, b;
+            check(body.statements.size() == 1 && body.instructions.empty(), "wrapped statement not kept alone");
+            describe(a, s->_0);
+            describe(b, body.statements[0]);
+            check(a == b, "wrapped statement differs", a + " vs " + b);
+        } else if (auto* i = std::get_if<ast::body::Instruction>(&item)) {
+            check(body.instructions.size() == 1 && body.statements.empty(), "wrapped instruction not kept alone");
+            const ast::PTXInstruction& got = body.instructions[0];
+            check(got.offset == i->_0.offset + shift, "wrapped instruction offset not shifted by the prefix");
+            check(ast::instruction_text(got) == ast::instruction_text(i->_0) && got.is_predicated == i->_0.is_predicated,
+                  "wrapped instruction differs");
+        } else {
+            check(body.statements.empty() && body.instructions.empty(), "a label or call left something in the body");
+        }
+    } catch (const peg::NumberOutOfRange&) {
+        fail("wrapped body line ends in an out-of-range failure although it parsed alone");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view text{reinterpret_cast<const char*>(data), size};
+    // The module only ever passes the UTF-8 form of a str.
+    if (!valid_utf8(text)) return -1;
+    g_input = text;
+
+    check_program(text);
+
+    std::optional<ast::PTXInstruction> instruction;
+    Result single = check_instruction(text, &instruction);
+    std::optional<ast::BodyItem> item;
+    Result line = check_body_line(text, &item);
+
+    // An instruction is also a body line: the same instruction, whatever the line rule tries first.
+    if (single.kind == Result::Kind::value) {
+        check(item.has_value() && std::holds_alternative<ast::body::Instruction>(*item),
+              "an instruction is not accepted as a body line");
+        const auto& same = std::get<ast::body::Instruction>(*item)._0;
+        check(same.offset == instruction->offset && ast::instruction_text(same) == ast::instruction_text(*instruction) &&
+                  same.is_predicated == instruction->is_predicated,
+              "an instruction parses differently as a body line");
+    }
+    if (single.kind == Result::Kind::out_of_range)
+        check(line.kind == Result::Kind::out_of_range, "out-of-range instruction not out of range as a body line");
+    if (item) check_in_module(*item, text);
+
+    // Reach the rules behind the header and the function head without the fuzzer having to find them.
+    std::string wrapped{kHeader};
+    wrapped += text;
+    g_input = wrapped;
+    check_program(wrapped);
+    wrapped = std::string{kHeader} + std::string{kOpen} + std::string{text} + std::string{kClose};
+    g_input = wrapped;
+    check_program(wrapped);
+    g_input = {};
+    return 0;
+}

@@ -1,0 +1,39 @@
+// Binding of call arguments to parameter names, and the conversions of scalar arguments, with CPython's wording.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ast/instructions.hpp"
+
+namespace zorvane::module {
+
+// A callable's parameters, all required and positional-or-keyword.
+struct Signature {
+    const char* function;  // as messages name it: "parse_ptx", "PTXFile.get_instruction", "PTXRegister_Wide.__new__"
+    const char* const* names;
+    std::size_t count;
+};
+
+// Each of these fills out[0..count) with borrowed references or raises TypeError as CPython words it.
+bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Puts "argument 'name': " in front of the message of a pending TypeError; other exceptions pass unchanged.
+void prefix_argument_error(const char* name);
+// Raises TypeError "'int' object cannot be cast as 'str'", naming the object's type by its qualified name.
+void raise_cannot_cast(PyObject* obj, std::string_view target);
+
+// Scalar argument conversions; each returns false with a Python exception set.
+bool borrow_text(PyObject* obj, std::string_view& out);  // valid while `obj` lives
+bool from_python(PyObject* obj, std::string& out);
+bool from_python(PyObject* obj, std::uint64_t& out);
+bool from_python(PyObject* obj, ast::u128& out);
+// Lists take any sequence but a str.
+bool check_sequence(PyObject* obj);
+
+}  // namespace zorvane::module

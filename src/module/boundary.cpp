@@ -1,0 +1,28 @@
+// Translation of the core's C++ exceptions into Python exceptions.
+#include "module/boundary.hpp"
+
+#include <exception>
+#include <new>
+
+#include "peg/engine.hpp"
+
+namespace zorvane::module {
+
+void raise_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const peg::NumberOutOfRange& e) {
+        // The message names the number and its line and column.
+        PyErr_SetString(PyExc_OverflowError, e.what());
+    } catch (const peg::InternalError& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unexpected internal failure");
+    }
+}
+
+}  // namespace zorvane::module

@@ -1,0 +1,29 @@
+// The boundary between C++ and CPython: no C++ exception crosses it, each becomes the Python exception it stands for.
+#pragma once
+
+#include <Python.h>
+
+#include <type_traits>
+
+namespace zorvane::module {
+
+// Sets the Python exception for the C++ exception being handled; call only from inside a catch block.
+void raise_current_exception() noexcept;
+
+// Runs the body of a function that CPython calls: a C++ exception leaves it as a Python exception and the
+// failure value of the function's kind (nullptr, or -1).
+template <class Body>
+auto guarded(Body&& body) noexcept -> decltype(body()) {
+    using Result = decltype(body());
+    try {
+        return body();
+    } catch (...) {
+        raise_current_exception();
+        if constexpr (std::is_pointer_v<Result>)
+            return nullptr;
+        else
+            return Result(-1);
+    }
+}
+
+}  // namespace zorvane::module

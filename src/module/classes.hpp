@@ -1,0 +1,215 @@
+// The tree classes as Python sees them: one short description per class, which the generic protocol turns into a class.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <tuple>
+
+#include "ast/enums.hpp"
+#include "ast/file.hpp"
+#include "ast/instructions.hpp"
+#include "ast/opcodes.hpp"
+#include "ast/operands.hpp"
+#include "module/protocol.hpp"
+
+namespace zorvane::module {
+
+// ---- What module.cpp needs: the finished parse results as new objects, and the class the module exports.
+
+PyObject* new_file_object(ast::PTXFile&& file);
+PyObject* new_instruction_object(ast::PTXInstruction&& instruction);
+PyObject* new_body_item_object(ast::BodyItem&& item);
+PyTypeObject* file_class();
+
+// ---- Methods and slots particular to one class (classes.cpp).
+
+PyObject* opcode_str(PyObject* self) noexcept;
+PyObject* register_str(PyObject* self) noexcept;
+PyObject* operand_str(PyObject* self) noexcept;
+PyObject* operand_kind(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_float_imm(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_register(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_label(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_immediate(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_memory_lbl(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_memory_disp(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_predicate(PyObject* self, PyObject*) noexcept;
+PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) noexcept;
+PyObject* instruction_is_float(PyObject* self, PyObject*) noexcept;
+PyObject* instruction_str(PyObject* self) noexcept;
+PyObject* body_item_kind(PyObject* self, PyObject*) noexcept;
+PyObject* body_item_as_instruction(PyObject* self, PyObject*) noexcept;
+PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+
+template <auto Function>
+PyCFunction fastcall_method() noexcept {
+    // The detour through void(*)() is the sanctioned way to store a fast-call function in a PyMethodDef.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
+// The PTXInstruction objects that get_instruction hands out, one slot per instruction-map entry. A slot is filled on
+// the first request for it, so that every later request returns the identical object; the references are released
+// with the file.
+class InstructionCache {
+public:
+    InstructionCache() noexcept = default;
+    InstructionCache(const InstructionCache&) = delete;
+    InstructionCache& operator=(const InstructionCache&) = delete;
+    ~InstructionCache() {
+        for (std::size_t i = 0; i < size_; ++i) Py_XDECREF(slots_[i]);
+    }
+
+    // The object for map entry `slot`, or nullptr when none has been made yet; allocates the slots on first use.
+    PyObject*& slot(std::size_t slot, std::size_t entries) {
+        if (!slots_) {
+            slots_ = std::make_unique<PyObject*[]>(entries);
+            size_ = entries;
+        }
+        return slots_[slot];
+    }
+
+private:
+    std::unique_ptr<PyObject*[]> slots_;
+    std::size_t size_ = 0;
+};
+
+// ---- Enumerations: the seven small ones need no description beyond their name tables.
+
+template <>
+struct Describe<ast::PTXOpcode> {
+    static constexpr Kind kind = Kind::Enumeration;
+    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&opcode_str)}};
+};
+
+// ---- Sum types: variant names in declaration order; variant fields come from the alternatives themselves.
+
+template <>
+struct Describe<ast::PTXRegister> {
+    static constexpr Kind kind = Kind::SumType;
+    static constexpr std::string_view name = "PTXRegister";
+    static constexpr std::array<std::string_view, 5> variants{"General", "Wide", "Float", "Special", "Custom"};
+    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&register_str)}};
+};
+
+template <>
+struct Describe<ast::PTXOperand> {
+    static constexpr Kind kind = Kind::SumType;
+    static constexpr std::string_view name = "PTXOperand";
+    static constexpr std::array<std::string_view, 10> variants{
+        "Immediate", "FloatImmediate", "Register", "Predicate",     "Memory",
+        "MemoryLbl", "MemoryRegDisp",  "Label",    "VectorOperand", "RegPredPair"};
+    static inline PyMethodDef methods[] = {
+        {"kind", operand_kind, METH_NOARGS, "kind($self)\n--\n\n"},
+        {"get_float_imm", operand_get_float_imm, METH_NOARGS, "get_float_imm($self)\n--\n\n"},
+        {"get_register", operand_get_register, METH_NOARGS, "get_register($self)\n--\n\n"},
+        {"get_label", operand_get_label, METH_NOARGS, "get_label($self)\n--\n\n"},
+        {"get_immediate", operand_get_immediate, METH_NOARGS, "get_immediate($self)\n--\n\n"},
+        {"get_memory_lbl", operand_get_memory_lbl, METH_NOARGS, "get_memory_lbl($self)\n--\n\n"},
+        {"get_memory_disp", operand_get_memory_disp, METH_NOARGS, "get_memory_disp($self)\n--\n\n"},
+        {"get_predicate", operand_get_predicate, METH_NOARGS, "get_predicate($self)\n--\n\n"},
+        {"get_reg_pred_pair", operand_get_reg_pred_pair, METH_NOARGS, "get_reg_pred_pair($self)\n--\n\n"},
+        {nullptr, nullptr, 0, nullptr}};
+    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&operand_str)}};
+};
+
+template <>
+struct Describe<ast::PTXStatement> {
+    static constexpr Kind kind = Kind::SumType;
+    static constexpr std::string_view name = "PTXStatement";
+    static constexpr std::array<std::string_view, 5> variants{"CustomRegister", "RegisterCount", "SharedMemory",
+                                                              "LocalMemory", "Pragma"};
+};
+
+template <>
+struct Describe<ast::BodyItem> {
+    static constexpr Kind kind = Kind::SumType;
+    static constexpr std::string_view name = "BodyItem";
+    static constexpr std::array<std::string_view, 5> variants{"Statement", "Instruction", "LabelDef", "Call", "Param"};
+    static inline PyMethodDef methods[] = {
+        {"kind", body_item_kind, METH_NOARGS, "kind($self)\n--\n\n"},
+        {"as_instruction", body_item_as_instruction, METH_NOARGS, "as_instruction($self)\n--\n\n"},
+        {nullptr, nullptr, 0, nullptr}};
+};
+
+// ---- Records: properties in field order.
+
+template <>
+struct Describe<ast::PTXInstruction> {
+    using T = ast::PTXInstruction;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXInstruction";
+    static constexpr std::tuple fields{Field<&T::offset>{"offset"}, Field<&T::opcode>{"opcode"},
+                                       Field<&T::modifiers>{"modifiers"}, Field<&T::operands>{"operands"},
+                                       Field<&T::is_predicated>{"is_predicated"}};
+    static inline PyMethodDef methods[] = {{"is_float", instruction_is_float, METH_NOARGS, "is_float($self)\n--\n\n"},
+                                           {nullptr, nullptr, 0, nullptr}};
+    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&instruction_str)}};
+};
+
+template <>
+struct Describe<ast::PTXHeader> {
+    using T = ast::PTXHeader;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXHeader";
+    static constexpr std::tuple fields{Field<&T::version>{"version"}, Field<&T::target>{"target"},
+                                       Field<&T::address_size>{"address_size"}};
+};
+
+template <>
+struct Describe<ast::PTXFunctionParameter> {
+    using T = ast::PTXFunctionParameter;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXFunctionParameter";
+    static constexpr std::tuple fields{Field<&T::name>{"name"}, Field<&T::type_>{"type_"}};
+};
+
+template <>
+struct Describe<ast::PTXFunctionSignature> {
+    using T = ast::PTXFunctionSignature;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXFunctionSignature";
+    static constexpr std::tuple fields{Field<&T::parameters>{"parameters"}};
+};
+
+template <>
+struct Describe<ast::PTXFunctionBody> {
+    using T = ast::PTXFunctionBody;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXFunctionBody";
+    static constexpr std::tuple fields{Field<&T::statements>{"statements"}, Field<&T::instructions>{"instructions"}};
+};
+
+template <>
+struct Describe<ast::PTXFunction> {
+    using T = ast::PTXFunction;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXFunction";
+    static constexpr std::tuple fields{Field<&T::name>{"name"},
+                                       Field<&T::offset>{"offset"},
+                                       Field<&T::link_directive>{"link_directive"},
+                                       Field<&T::kind>{"kind"},
+                                       Field<&T::signature>{"signature"},
+                                       Field<&T::body>{"body"}};
+};
+
+template <>
+struct Describe<ast::PTXFile> {
+    using T = ast::PTXFile;
+    using State = InstructionCache;
+    static constexpr Kind kind = Kind::Record;
+    static constexpr std::string_view name = "PTXFile";
+    static constexpr std::tuple fields{
+        Field<&T::header>{"header"}, Field<&T::functions>{"functions"}, Field<&T::labels_ref>{"labels_ref"},
+        Field<&T::custom_registers>{"custom_registers",
+                                    "PTX allows some custom registers, we map into some custom registers we have "
+                                    "created\nthrough vexmoor"}};
+    static inline PyMethodDef methods[] = {{"get_instruction", fastcall_method<&file_get_instruction>(),
+                                            METH_FASTCALL | METH_KEYWORDS, "get_instruction($self, addr)\n--\n\n"},
+                                           {nullptr, nullptr, 0, nullptr}};
+};
+
+}  // namespace zorvane::module

@@ -1,0 +1,148 @@
+// The module zorvane: its initialisation and the three parse functions.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "module/classes.hpp"
+#include "parser/entry.hpp"
+#include "peg/engine.hpp"
+
+namespace zorvane::module {
+
+namespace {
+
+constexpr const char* content_parameter[] = {"content"};
+constexpr const char* line_parameter[] = {"line"};
+constexpr Signature parse_ptx_signature{"parse_ptx", content_parameter, 1};
+constexpr Signature parse_instruction_signature{"parse_instruction", content_parameter, 1};
+constexpr Signature parse_function_body_line_signature{"parse_function_body_line", line_parameter, 1};
+
+// Binds the one text parameter of a parse function; its UTF-8 bytes stay owned by the str for the whole call.
+bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   std::string_view& text) {
+    PyObject* argument = nullptr;
+    if (nargs == 1 && kwnames == nullptr)
+        argument = args[0];
+    else if (!bind_fastcall(sig, args, nargs, kwnames, &argument))
+        return false;
+    if (borrow_text(argument, text)) return true;
+    prefix_argument_error(sig.names[0]);
+    return false;
+}
+
+PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded([&]() -> PyObject* {
+        std::string_view text;
+        if (!text_argument(parse_ptx_signature, args, nargs, kwnames, text)) return nullptr;
+        peg::Outcome<ast::PTXFile> outcome = parser::parse_program(text);
+        if (outcome.value) return new_file_object(std::move(*outcome.value));
+        if (!outcome.error) throw peg::InternalError{"the parse ended with neither a value nor an error"};
+        PyRef message = PyRef::steal(to_python(outcome.error->text()));
+        if (message) PyErr_SetObject(PyExc_ValueError, message.get());
+        return nullptr;
+    });
+}
+
+PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded([&]() -> PyObject* {
+        std::string_view text;
+        if (!text_argument(parse_instruction_signature, args, nargs, kwnames, text)) return nullptr;
+        peg::Outcome<ast::PTXInstruction> outcome = parser::parse_single_instruction(text);
+        if (outcome.value) return new_instruction_object(std::move(*outcome.value));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* parse_function_body_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded([&]() -> PyObject* {
+        std::string_view text;
+        if (!text_argument(parse_function_body_line_signature, args, nargs, kwnames, text)) return nullptr;
+        peg::Outcome<ast::BodyItem> outcome = parser::parse_function_body_line(text);
+        if (outcome.value) return new_body_item_object(std::move(*outcome.value));
+        Py_RETURN_NONE;
+    });
+}
+
+PyMethodDef function_definitions[] = {
+    {"parse_ptx", fastcall_method<&parse_ptx>(), METH_FASTCALL | METH_KEYWORDS, "parse_ptx(content)\n--\n\n"},
+    {"parse_instruction", fastcall_method<&parse_instruction>(), METH_FASTCALL | METH_KEYWORDS,
+     "parse_instruction(content)\n--\n\n"},
+    {"parse_function_body_line", fastcall_method<&parse_function_body_line>(), METH_FASTCALL | METH_KEYWORDS,
+     "parse_function_body_line(line)\n--\n\n"},
+};
+
+PyModuleDef module_definition = {PyModuleDef_HEAD_INIT, "zorvane", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// The interpreter that first ran the initialisation; the module serves no other.
+std::atomic<std::int64_t> owner_interpreter{-1};
+// The module, once built; this reference is kept for the life of the process.
+PyObject* module_cache = nullptr;
+
+// Appends `name` to the module's __all__ (made on first use), then sets the attribute.
+bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all = PyRef::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+    }
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "the module's __all__ is not a list");
+        return false;
+    }
+    if (PyList_Append(all.get(), name) < 0) return false;
+    return PyObject_SetAttr(module, name, value) == 0;
+}
+
+PyObject* create_module() {
+    PyRef module = PyRef::steal(PyModule_Create2(&module_definition, 1013));
+    if (!module) return nullptr;
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
+    if (!module_name) return nullptr;
+    for (PyMethodDef& definition : function_definitions) {
+        PyRef function = PyRef::steal(PyCMethod_New(&definition, module.get(), module_name.get(), nullptr));
+        if (!function) return nullptr;
+        PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+        if (!name || !add_to_module(module.get(), name.get(), function.get())) return nullptr;
+    }
+    PyTypeObject* file = file_class();
+    if (file == nullptr) return nullptr;
+    PyRef name = PyRef::steal(PyUnicode_InternFromString("PTXFile"));
+    if (!name || !add_to_module(module.get(), name.get(), reinterpret_cast<PyObject*>(file))) return nullptr;
+    return module.release();
+}
+
+PyObject* initialise() {
+    std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return nullptr;
+    std::int64_t owner = -1;
+    if (!owner_interpreter.compare_exchange_strong(owner, id) && owner != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "zorvane does not support subinterpreters: it can be imported only by the interpreter that "
+                        "first imported it in this process");
+        return nullptr;
+    }
+    if (module_cache != nullptr) return Py_NewRef(module_cache);
+    // A failure leaves the cache empty, so that a later import tries again.
+    PyObject* module = create_module();
+    if (module == nullptr) return nullptr;
+    // Building ran interpreter code; another thread may have finished the module meanwhile, and that one is kept.
+    if (module_cache != nullptr) {
+        Py_DECREF(module);
+        return Py_NewRef(module_cache);
+    }
+    module_cache = module;
+    return Py_NewRef(module);
+}
+
+}  // namespace
+
+}  // namespace zorvane::module
+
+PyMODINIT_FUNC PyInit_zorvane(void) {
+    return zorvane::module::guarded([] { return zorvane::module::initialise(); });
+}

@@ -1,0 +1,564 @@
+// The protocol shared by every tree class: object layout, classes built from short descriptions, and the
+// conversions between native tree values and Python objects.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "ast/enums.hpp"
+#include "ast/instructions.hpp"
+#include "module/arguments.hpp"
+#include "module/boundary.hpp"
+#include "module/compat.hpp"
+#include "module/pyref.hpp"
+
+namespace zorvane::module {
+
+// Variant classes are made together with their sum type, so they need no kind of their own here.
+enum class Kind { Enumeration, SumType, Record };
+
+// What Python sees of one tree type: its kind, name, fields, and extra methods and slots (classes.hpp).
+template <class T>
+struct Describe;
+
+template <class T>
+concept Described = requires { Describe<T>::kind; };
+
+// Enumerations describe themselves through their name tables; a full specialisation may add slots.
+template <class E>
+    requires std::is_enum_v<E>
+struct Describe<E> {
+    static constexpr Kind kind = Kind::Enumeration;
+};
+
+// One property of a record class.
+template <auto Member>
+struct Field {
+    static constexpr auto member = Member;
+    const char* name;
+    const char* doc = nullptr;
+};
+
+template <class T>
+inline constexpr bool is_sum_v = false;
+template <class... A>
+inline constexpr bool is_sum_v<std::variant<A...>> = true;
+
+template <class T>
+constexpr std::string_view class_name_of() {
+    if constexpr (std::is_enum_v<T>)
+        return ast::EnumInfo<T>::class_name;
+    else
+        return Describe<T>::name;
+}
+
+// Per-object state beside the value, for the one class that keeps some (PTXFile's instruction objects).
+struct NoState {};
+template <class T>
+struct StateOf {
+    using type = NoState;
+};
+template <class T>
+    requires requires { typename Describe<T>::State; }
+struct StateOf<T> {
+    using type = typename Describe<T>::State;
+};
+
+// Instance layout: the interpreter's object header, then the native value, owned outright.
+template <class T>
+struct Object {
+    PyObject ob_base;
+    T value;
+    [[no_unique_address]] typename StateOf<T>::type state;
+};
+
+template <class T>
+T& value_of(PyObject* self) noexcept {
+    return reinterpret_cast<Object<T>*>(self)->value;
+}
+
+// ---- Fields of a variant's alternative: plain aggregates whose members are _0, _1, ... in order.
+
+namespace detail {
+struct AnyField {
+    template <class T>
+    operator T() const;  // only named in unevaluated operands
+};
+}  // namespace detail
+
+template <class S>
+constexpr std::size_t field_count() {
+    using A = detail::AnyField;
+    if constexpr (requires { S{A{}, A{}, A{}, A{}}; })
+        return 4;
+    else if constexpr (requires { S{A{}, A{}, A{}}; })
+        return 3;
+    else if constexpr (requires { S{A{}, A{}}; })
+        return 2;
+    else if constexpr (requires { S{A{}}; })
+        return 1;
+    else
+        return 0;
+}
+
+template <std::size_t K, class S>
+constexpr auto& field_ref(S& s) noexcept {
+    constexpr std::size_t n = field_count<std::remove_const_t<S>>();
+    static_assert(K < n && n <= 4);
+    if constexpr (n == 1) {
+        auto& [a] = s;
+        return a;
+    } else if constexpr (n == 2) {
+        auto& [a, b] = s;
+        return std::get<K>(std::tie(a, b));
+    } else if constexpr (n == 3) {
+        auto& [a, b, c] = s;
+        return std::get<K>(std::tie(a, b, c));
+    } else {
+        auto& [a, b, c, d] = s;
+        return std::get<K>(std::tie(a, b, c, d));
+    }
+}
+
+inline constexpr const char* field_names[] = {"_0", "_1", "_2", "_3"};
+
+// ---- Class objects: made on first use, once per process, kept until the process ends.
+
+template <class T>
+struct ClassCache {
+    static inline PyTypeObject* type = nullptr;
+};
+template <class V>
+struct VariantCache {
+    static inline std::array<PyTypeObject*, std::variant_size_v<V>> types{};
+};
+
+template <class T>
+PyTypeObject* class_of();
+template <class V>
+PyTypeObject* variant_class(std::size_t index);
+
+// Makes one heap type; `name` must outlive it (3.11 keeps the pointer).
+PyRef build_class(const char* name, std::size_t basicsize, unsigned long flags, std::vector<PyType_Slot> slots,
+                  PyTypeObject* base);
+// "builtins." + name, the qualified name every class is created with.
+std::string qualified_name(std::string_view name);
+int set_class_attribute(PyObject* type, std::string_view name, PyObject* value);
+// Instances are made only by this module; object.__new__ on a class whose __new__ was replaced ends here.
+PyObject* refuse_alloc(PyTypeObject* type, Py_ssize_t) noexcept;
+// The broken invariant of an object whose class names another variant than the one it holds.
+PyObject* raise_variant_mismatch(PyObject* self);
+
+template <class F>
+void* slot_function(F* function) noexcept {
+    return reinterpret_cast<void*>(function);
+}
+
+// Publishes a finished class unless another thread published one while this one ran interpreter code.
+inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
+    if (cache == nullptr) cache = reinterpret_cast<PyTypeObject*>(type.release());
+    return cache;
+}
+
+// ---- Conversions, native to Python: each call makes new objects from a copy of the value.
+
+inline PyObject* to_python(const std::string& text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+inline PyObject* to_python(std::uint64_t number) { return PyLong_FromUnsignedLongLong(number); }
+PyObject* to_python(ast::u128 number);
+PyObject* to_python(const std::unordered_map<std::string, std::string>& map);
+template <class T>
+PyObject* to_python(const std::optional<T>& value);
+template <class T>
+PyObject* to_python(const std::vector<T>& list);
+template <class T>
+    requires Described<std::remove_cvref_t<T>>
+PyObject* to_python(T&& value);
+
+// ---- Conversions, Python to native (variant constructor arguments); false with a Python exception set.
+
+template <class T>
+    requires Described<T>
+bool from_python(PyObject* obj, T& out);
+template <class T>
+bool from_python(PyObject* obj, std::vector<T>& out);
+
+// ---- Objects
+
+template <class T, class Arg>
+PyObject* new_instance(PyTypeObject* type, Arg&& value) {
+    void* memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
+    if (memory == nullptr) return PyErr_NoMemory();
+    Object<T>* object;
+    try {
+        object = new (memory) Object<T>{PyObject{}, T(std::forward<Arg>(value)), {}};
+    } catch (...) {
+        PyObject_Free(memory);
+        throw;
+    }
+    return PyObject_Init(&object->ob_base, type);
+}
+
+template <class T>
+void destroy_instance(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<Object<T>*>(self)->~Object<T>();
+    type->tp_free(self);
+    Py_DECREF(type);  // instances of heap types hold a reference to their class
+}
+
+template <class T>
+void add_described_slots(std::vector<PyType_Slot>& slots) {
+    if constexpr (requires { Describe<T>::methods; })
+        slots.push_back({Py_tp_methods, static_cast<void*>(Describe<T>::methods)});
+    if constexpr (requires { Describe<T>::slots; })
+        for (const PyType_Slot& slot : Describe<T>::slots) slots.push_back(slot);
+}
+
+// ---- Enumeration classes
+
+template <class E>
+void enum_dealloc(PyObject* self) noexcept {
+    destroy_instance<E>(self);
+}
+
+template <class E>
+PyObject* enum_repr(PyObject* self) noexcept {
+    return guarded([self] {
+        std::string text{ast::EnumInfo<E>::class_name};
+        text += '.';
+        text += ast::member_name(value_of<E>(self));
+        return to_python(text);
+    });
+}
+
+template <class E>
+PyObject* enum_int(PyObject* self) noexcept {
+    return PyLong_FromLong(static_cast<long>(value_of<E>(self)));
+}
+
+template <class E>
+PyTypeObject* enum_class() {
+    if (PyTypeObject* cached = ClassCache<E>::type) return cached;
+    static const std::string name = qualified_name(ast::EnumInfo<E>::class_name);
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&enum_dealloc<E>)},
+                                   {Py_tp_alloc, slot_function(&refuse_alloc)},
+                                   {Py_tp_repr, slot_function(&enum_repr<E>)},
+                                   {Py_nb_int, slot_function(&enum_int<E>)}};
+    add_described_slots<E>(slots);
+    PyRef type = build_class(name.c_str(), sizeof(Object<E>), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                             std::move(slots), nullptr);
+    if (!type) return nullptr;
+    // Members are made once, here; values read from the tree become new instances instead.
+    for (std::size_t i = 0; i < ast::member_count<E>(); ++i) {
+        PyRef member = PyRef::steal(
+            new_instance<E>(reinterpret_cast<PyTypeObject*>(type.get()), static_cast<E>(i)));
+        if (!member) return nullptr;
+        if (set_class_attribute(type.get(), ast::EnumInfo<E>::names[i], member.get()) < 0) return nullptr;
+    }
+    return publish(ClassCache<E>::type, std::move(type));
+}
+
+// ---- Record classes
+
+template <class T>
+void record_dealloc(PyObject* self) noexcept {
+    destroy_instance<T>(self);
+}
+
+template <class T, auto Member>
+PyObject* record_get(PyObject* self, void*) noexcept {
+    return guarded([self] { return to_python(std::as_const(value_of<T>(self)).*Member); });
+}
+
+template <class T>
+PyGetSetDef* record_getset() {
+    static auto definitions = std::apply(
+        [](auto... field) {
+            return std::array{PyGetSetDef{field.name, &record_get<T, decltype(field)::member>, nullptr, field.doc,
+                                          nullptr}...,
+                              PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
+        },
+        Describe<T>::fields);
+    return definitions.data();
+}
+
+template <class T>
+PyTypeObject* record_class() {
+    if (PyTypeObject* cached = ClassCache<T>::type) return cached;
+    static const std::string name = qualified_name(Describe<T>::name);
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&record_dealloc<T>)},
+                                   {Py_tp_alloc, slot_function(&refuse_alloc)},
+                                   {Py_tp_getset, record_getset<T>()}};
+    add_described_slots<T>(slots);
+    PyRef type = build_class(name.c_str(), sizeof(Object<T>), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                             std::move(slots), nullptr);
+    if (!type) return nullptr;
+    return publish(ClassCache<T>::type, std::move(type));
+}
+
+// ---- Sum-type base classes and their variant classes
+
+template <class V, std::size_t I>
+using Alternative = std::variant_alternative_t<I, V>;
+
+template <class V, std::size_t I>
+inline constexpr std::size_t variant_arity = field_count<Alternative<V, I>>();
+
+// Names of one variant class, spelled once.
+template <class V, std::size_t I>
+struct VariantNames {
+    std::string name;         // "PTXRegister_Special"
+    std::string qualified;    // "builtins.PTXRegister_Special"
+    std::string constructor;  // "PTXRegister_Special.__new__", as argument errors name it
+    std::string doc;          // "PTXRegister_Special(_0, _1)\n--\n\n"
+
+    static const VariantNames& get() {
+        static const VariantNames names = [] {
+            VariantNames n;
+            n.name = std::string{Describe<V>::name} + "_" + std::string{Describe<V>::variants[I]};
+            n.qualified = qualified_name(n.name);
+            n.constructor = n.name + ".__new__";
+            n.doc = n.name + "(";
+            for (std::size_t k = 0; k < variant_arity<V, I>; ++k) {
+                if (k != 0) n.doc += ", ";
+                n.doc += field_names[k];
+            }
+            n.doc += ")\n--\n\n";
+            return n;
+        }();
+        return names;
+    }
+};
+
+template <class V>
+void variant_dealloc(PyObject* self) noexcept {
+    destroy_instance<V>(self);
+}
+
+template <class V, std::size_t I, std::size_t K>
+PyObject* variant_get(PyObject* self, void*) noexcept {
+    return guarded([self] {
+        // A __class__ assignment between variant classes of one sum type can leave an object holding another variant.
+        const auto* alternative = std::get_if<I>(&std::as_const(value_of<V>(self)));
+        if (alternative == nullptr) return raise_variant_mismatch(self);
+        return to_python(field_ref<K>(*alternative));
+    });
+}
+
+template <class V, std::size_t I, std::size_t... K>
+std::array<PyGetSetDef, sizeof...(K) + 1> make_variant_getset(std::index_sequence<K...>) {
+    return {PyGetSetDef{field_names[K], &variant_get<V, I, K>, nullptr, nullptr, nullptr}...,
+            PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
+}
+
+template <class V, std::size_t I>
+PyGetSetDef* variant_getset() {
+    static auto definitions = make_variant_getset<V, I>(std::make_index_sequence<variant_arity<V, I>>{});
+    return definitions.data();
+}
+
+template <class V, std::size_t I>
+Py_ssize_t variant_length(PyObject*) noexcept {
+    return static_cast<Py_ssize_t>(variant_arity<V, I>);
+}
+
+template <class V, std::size_t I, std::size_t... K>
+PyObject* variant_item(PyObject* self, std::uint64_t index, std::index_sequence<K...>) {
+    static constexpr getter getters[] = {&variant_get<V, I, K>...};
+    return getters[index](self, nullptr);
+}
+
+template <class V, std::size_t I>
+PyObject* variant_subscript(PyObject* self, PyObject* key) noexcept {
+    return guarded([self, key]() -> PyObject* {
+        std::uint64_t index = 0;
+        if (!from_python(key, index)) {
+            prefix_argument_error("idx");
+            return nullptr;
+        }
+        if (index >= variant_arity<V, I>) {
+            PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+            return nullptr;
+        }
+        if constexpr (variant_arity<V, I> == 0)
+            return nullptr;  // unreachable: every index is out of range
+        else
+            return variant_item<V, I>(self, index, std::make_index_sequence<variant_arity<V, I>>{});
+    });
+}
+
+template <class S, std::size_t N, std::size_t... K>
+bool convert_arguments(S& fields, const std::array<PyObject*, N>& arguments, std::index_sequence<K...>) {
+    [[maybe_unused]] auto convert = [&](auto k) {
+        constexpr std::size_t index = decltype(k)::value;
+        if (from_python(arguments[index], field_ref<index>(fields))) return true;
+        prefix_argument_error(field_names[index]);
+        return false;
+    };
+    return (convert(std::integral_constant<std::size_t, K>{}) && ...);
+}
+
+template <class V, std::size_t I>
+PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&]() -> PyObject* {
+        constexpr std::size_t n = variant_arity<V, I>;
+        static const Signature signature{VariantNames<V, I>::get().constructor.c_str(), field_names, n};
+        std::array<PyObject*, n> arguments{};
+        if (!bind_tuple_dict(signature, args, kwargs, arguments.data())) return nullptr;
+        Alternative<V, I> fields{};
+        if (!convert_arguments(fields, arguments, std::make_index_sequence<n>{})) return nullptr;
+        return new_instance<V>(type, V{std::in_place_index<I>, std::move(fields)});
+    });
+}
+
+template <class V, std::size_t I>
+PyRef make_variant_class(PyTypeObject* base) {
+    const VariantNames<V, I>& names = VariantNames<V, I>::get();
+    std::vector<PyType_Slot> slots{{Py_tp_doc, const_cast<char*>(names.doc.c_str())},
+                                   {Py_tp_new, slot_function(&variant_new<V, I>)},
+                                   {Py_tp_getset, variant_getset<V, I>()},
+                                   {Py_mp_length, slot_function(&variant_length<V, I>)},
+                                   {Py_mp_subscript, slot_function(&variant_subscript<V, I>)}};
+    PyRef type = build_class(names.qualified.c_str(), sizeof(Object<V>), Py_TPFLAGS_DEFAULT, std::move(slots), base);
+    if (!type) return type;
+    PyRef match_args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(variant_arity<V, I>)));
+    if (!match_args) return PyRef{};
+    for (std::size_t k = 0; k < variant_arity<V, I>; ++k) {
+        PyObject* field = PyUnicode_InternFromString(field_names[k]);
+        if (field == nullptr) return PyRef{};
+        PyTuple_SET_ITEM(match_args.get(), static_cast<Py_ssize_t>(k), field);
+    }
+    if (set_class_attribute(type.get(), "__match_args__", match_args.get()) < 0) return PyRef{};
+    if (set_class_attribute(reinterpret_cast<PyObject*>(base), Describe<V>::variants[I], type.get()) < 0)
+        return PyRef{};
+    return type;
+}
+
+// Sets up a sum type as one unit: its base class, then each variant class in order, each set as a class attribute
+// of the base as soon as it exists; the first use of any of them therefore makes all of them.
+template <class V>
+bool set_up_sum_type() {
+    constexpr std::size_t n = std::variant_size_v<V>;
+    static const std::string name = qualified_name(Describe<V>::name);
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&variant_dealloc<V>)},
+                                   {Py_tp_alloc, slot_function(&refuse_alloc)}};
+    add_described_slots<V>(slots);
+    PyRef base = build_class(name.c_str(), sizeof(Object<V>),
+                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                             std::move(slots), nullptr);
+    if (!base) return false;
+    auto* base_type = reinterpret_cast<PyTypeObject*>(base.get());
+    std::array<PyRef, n> variants;
+    bool made = [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return ((variants[I] = make_variant_class<V, I>(base_type), static_cast<bool>(variants[I])) && ...);
+    }(std::make_index_sequence<n>{});
+    if (!made) return false;
+    if (ClassCache<V>::type != nullptr) return true;  // another thread finished first; these are dropped
+    ClassCache<V>::type = reinterpret_cast<PyTypeObject*>(base.release());
+    for (std::size_t i = 0; i < n; ++i)
+        VariantCache<V>::types[i] = reinterpret_cast<PyTypeObject*>(variants[i].release());
+    return true;
+}
+
+template <class V>
+PyTypeObject* variant_class(std::size_t index) {
+    if (PyTypeObject* cached = VariantCache<V>::types[index]) return cached;
+    if (!set_up_sum_type<V>()) return nullptr;
+    return VariantCache<V>::types[index];
+}
+
+template <class T>
+PyTypeObject* class_of() {
+    if constexpr (std::is_enum_v<T>) {
+        return enum_class<T>();
+    } else if constexpr (is_sum_v<T>) {
+        if (PyTypeObject* cached = ClassCache<T>::type) return cached;
+        if (!set_up_sum_type<T>()) return nullptr;
+        return ClassCache<T>::type;
+    } else {
+        return record_class<T>();
+    }
+}
+
+// ---- Conversion definitions
+
+template <class T>
+PyObject* to_python(const std::optional<T>& value) {
+    if (!value) Py_RETURN_NONE;
+    return to_python(*value);
+}
+
+template <class T>
+PyObject* to_python(const std::vector<T>& list) {
+    PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(list.size())));
+    if (!result) return nullptr;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        PyObject* item = to_python(list[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return result.release();
+}
+
+template <class T>
+    requires Described<std::remove_cvref_t<T>>
+PyObject* to_python(T&& value) {
+    using U = std::remove_cvref_t<T>;
+    PyTypeObject* type;
+    if constexpr (is_sum_v<U>)
+        type = variant_class<U>(value.index());
+    else
+        type = class_of<U>();
+    if (type == nullptr) return nullptr;
+    return new_instance<U>(type, std::forward<T>(value));
+}
+
+template <class T>
+    requires Described<T>
+bool from_python(PyObject* obj, T& out) {
+    PyTypeObject* type = class_of<T>();
+    if (type == nullptr) return false;
+    if (!PyObject_TypeCheck(obj, type)) {
+        raise_cannot_cast(obj, class_name_of<T>());
+        return false;
+    }
+    out = value_of<T>(obj);
+    return true;
+}
+
+template <class T>
+bool from_python(PyObject* obj, std::vector<T>& out) {
+    if (!check_sequence(obj)) return false;
+    Py_ssize_t size = PySequence_Size(obj);
+    if (size < 0) {
+        PyErr_Clear();  // only a capacity hint
+        size = 0;
+    }
+    out.clear();
+    out.reserve(static_cast<std::size_t>(size));
+    PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
+    if (!iterator) return false;
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        T value{};
+        if (!from_python(item.get(), value)) return false;
+        out.push_back(std::move(value));
+    }
+    return PyErr_Occurred() == nullptr;
+}
+
+}  // namespace zorvane::module

@@ -1,0 +1,181 @@
+// The opcode rule: the 134 instruction mnemonics as one ordered choice of literals.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "parser/rules.hpp"
+#include "peg/terminals.hpp"
+
+namespace zorvane::parser {
+
+using ast::PTXOpcode;
+using peg::FixedString;
+using peg::Match;
+using peg::Quoted;
+
+namespace {
+
+struct Mnemonic {
+    std::string_view text;
+    const char* expected;
+    PTXOpcode opcode;
+};
+
+// The member whose name, with its first letter lowered, is `text`; fails to compile for any other text.
+constexpr PTXOpcode opcode_named(std::string_view text) {
+    const auto& names = ast::EnumInfo<PTXOpcode>::names;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string_view name = names[i];
+        if (name.size() == text.size() && name[0] - 'A' + 'a' == text[0] && name.substr(1) == text.substr(1))
+            return static_cast<PTXOpcode>(i);
+    }
+    throw "not a mnemonic";
+}
+
+template <FixedString S>
+constexpr Mnemonic mnemonic() {
+    return {S.view(), Quoted<S>::c_str(), opcode_named(S.view())};
+}
+
+// In the order of trial, which puts every mnemonic before the shorter ones that begin it; the order otherwise only
+// decides the order of the failure marks.
+constexpr std::array kMnemonics{
+    mnemonic<"xor">(),       mnemonic<"wmma">(),      mnemonic<"wgmma">(),          mnemonic<"vsub4">(),
+    mnemonic<"vsub2">(),     mnemonic<"vsub">(),      mnemonic<"vshr">(),           mnemonic<"vshl">(),
+    mnemonic<"vset4">(),     mnemonic<"vset2">(),     mnemonic<"vset">(),           mnemonic<"vote">(),
+    mnemonic<"vmin4">(),     mnemonic<"vmin2">(),     mnemonic<"vmin">(),           mnemonic<"vmax4">(),
+    mnemonic<"vmax2">(),     mnemonic<"vmax">(),      mnemonic<"vmad">(),           mnemonic<"vavrg4">(),
+    mnemonic<"vavrg2">(),    mnemonic<"vadd4">(),     mnemonic<"vadd2">(),          mnemonic<"vadd">(),
+    mnemonic<"vabsdiff4">(), mnemonic<"vabsdiff2">(), mnemonic<"vabsdiff">(),       mnemonic<"txq">(),
+    mnemonic<"trap">(),      mnemonic<"testp">(),     mnemonic<"tensormap">(),      mnemonic<"tex">(),
+    mnemonic<"tcgen05">(),   mnemonic<"tanh">(),      mnemonic<"szext">(),          mnemonic<"sust">(),
+    mnemonic<"sured">(),     mnemonic<"suq">(),       mnemonic<"suld">(),           mnemonic<"subc">(),
+    mnemonic<"stmatrix">(),  mnemonic<"stacksave">(), mnemonic<"stackrestore">(),   mnemonic<"sqrt">(),
+    mnemonic<"slct">(),      mnemonic<"sin">(),       mnemonic<"shfl">(),           mnemonic<"shf">(),
+    mnemonic<"shr">(),       mnemonic<"shl">(),       mnemonic<"setmaxnreg">(),     mnemonic<"setp">(),
+    mnemonic<"set">(),       mnemonic<"selp">(),      mnemonic<"sad">(),            mnemonic<"st">(),
+    mnemonic<"sub">(),       mnemonic<"rsqrt">(),     mnemonic<"ret">(),            mnemonic<"redux">(),
+    mnemonic<"red">(),       mnemonic<"rem">(),       mnemonic<"rcp">(),            mnemonic<"prmt">(),
+    mnemonic<"prefetchu">(), mnemonic<"prefetch">(),  mnemonic<"popc">(),           mnemonic<"pmevent">(),
+    mnemonic<"or">(),        mnemonic<"not">(),       mnemonic<"neg">(),            mnemonic<"nanosleep">(),
+    mnemonic<"multimem">(),  mnemonic<"mul24">(),     mnemonic<"mul">(),            mnemonic<"movmatrix">(),
+    mnemonic<"mov">(),       mnemonic<"mma">(),       mnemonic<"min">(),            mnemonic<"membar">(),
+    mnemonic<"mbarrier">(),  mnemonic<"match">(),     mnemonic<"mapa">(),           mnemonic<"madc">(),
+    mnemonic<"mad24">(),     mnemonic<"mad">(),       mnemonic<"max">(),            mnemonic<"lop3">(),
+    mnemonic<"ldu">(),       mnemonic<"ldmatrix">(),  mnemonic<"lg2">(),            mnemonic<"ld">(),
+    mnemonic<"istypep">(),   mnemonic<"isspacep">(),  mnemonic<"griddepcontrol">(), mnemonic<"getctarank">(),
+    mnemonic<"fns">(),       mnemonic<"fma">(),       mnemonic<"fence">(),          mnemonic<"ex2">(),
+    mnemonic<"exit">(),      mnemonic<"elect">(),     mnemonic<"dp4a">(),           mnemonic<"dp2a">(),
+    mnemonic<"div">(),       mnemonic<"discard">(),   mnemonic<"cvta">(),           mnemonic<"cvt">(),
+    mnemonic<"createpolicy">(), mnemonic<"copysign">(), mnemonic<"cos">(),          mnemonic<"cnot">(),
+    mnemonic<"clz">(),       mnemonic<"clusterlaunchcontrol">(), mnemonic<"cp">(),  mnemonic<"call">(),
+    mnemonic<"brx">(),       mnemonic<"brkpt">(),     mnemonic<"brev">(),           mnemonic<"bra">(),
+    mnemonic<"bmsk">(),      mnemonic<"bfind">(),     mnemonic<"bfi">(),            mnemonic<"bfe">(),
+    mnemonic<"barrier">(),   mnemonic<"bar">(),       mnemonic<"atom">(),           mnemonic<"alloca">(),
+    mnemonic<"addc">(),      mnemonic<"add">(),       mnemonic<"and">(),            mnemonic<"applypriority">(),
+    mnemonic<"activemask">(), mnemonic<"abs">(),
+};
+
+static_assert(kMnemonics.size() == ast::member_count<PTXOpcode>() - 1);
+
+// Every member but Tld4 appears exactly once.
+constexpr bool covers_all_but_tld4() {
+    std::array<int, ast::member_count<PTXOpcode>()> seen{};
+    for (const Mnemonic& m : kMnemonics) ++seen[static_cast<std::size_t>(m.opcode)];
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        if (seen[i] != (static_cast<PTXOpcode>(i) == PTXOpcode::Tld4 ? 0 : 1)) return false;
+    return true;
+}
+static_assert(covers_all_but_tld4());
+
+// A mnemonic tried after one that it begins could never match.
+constexpr bool longer_mnemonics_first() {
+    for (std::size_t i = 0; i < kMnemonics.size(); ++i)
+        for (std::size_t j = i + 1; j < kMnemonics.size(); ++j)
+            if (kMnemonics[j].text.substr(0, kMnemonics[i].text.size()) == kMnemonics[i].text) return false;
+    return true;
+}
+static_assert(longer_mnemonics_first());
+
+// Every mnemonic begins with two lower-case letters, which pick the few mnemonics that can match.
+static_assert([] {
+    for (const Mnemonic& m : kMnemonics)
+        if (m.text.size() < 2 || !peg::is_lower(static_cast<unsigned char>(m.text[0])) ||
+            !peg::is_lower(static_cast<unsigned char>(m.text[1])))
+            return false;
+    return true;
+}());
+
+constexpr std::size_t kLetterPairs = 26 * 26;
+
+constexpr std::size_t letter_pair(unsigned char first, unsigned char second) {
+    return static_cast<std::size_t>(first - 'a') * 26 + static_cast<std::size_t>(second - 'a');
+}
+
+// The mnemonics that begin with letter pair p, in the order of trial, are
+// kMnemonics[members[begin[p]]] .. kMnemonics[members[begin[p + 1] - 1]]. Only they can match where that pair
+// stands, so trying them alone finds the same first match as trying all in order.
+struct PairGroups {
+    std::array<std::uint8_t, kMnemonics.size()> members{};
+    std::array<std::uint8_t, kLetterPairs + 1> begin{};
+};
+
+constexpr PairGroups group_by_letter_pair() {
+    PairGroups groups{};
+    std::size_t n = 0;
+    for (std::size_t p = 0; p < kLetterPairs; ++p) {
+        groups.begin[p] = static_cast<std::uint8_t>(n);
+        for (std::size_t i = 0; i < kMnemonics.size(); ++i) {
+            std::string_view text = kMnemonics[i].text;
+            if (letter_pair(static_cast<unsigned char>(text[0]), static_cast<unsigned char>(text[1])) == p)
+                groups.members[n++] = static_cast<std::uint8_t>(i);
+        }
+    }
+    groups.begin[kLetterPairs] = static_cast<std::uint8_t>(n);
+    return groups;
+}
+
+constexpr PairGroups kByLetterPair = group_by_letter_pair();
+
+// Whether `text` is at `pos`, given that its first two bytes are.
+bool rest_matches(const Input& in, Pos pos, std::string_view text) {
+    if (in.size() - pos < text.size()) return false;
+    for (std::size_t i = 2; i < text.size(); ++i)
+        if (in.text[pos + i] != text[i]) return false;
+    return true;
+}
+
+// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`. The first pass
+// keeps only the furthest position, so one mark stands for them all; the second records each text, which only
+// matters when `pos` is where the furthest failure lies.
+void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
+    if (matched == 0) return;
+    if (!err.recording()) {
+        err.fail_at(pos, kMnemonics[0].expected);
+        return;
+    }
+    if (pos != err.furthest()) return;
+    for (std::size_t i = 0; i < matched; ++i) err.fail_at(pos, kMnemonics[i].expected);
+}
+
+}  // namespace
+
+// opcode: "xor" / "wmma" / "wgmma" / "vsub4" / "vsub2" / "vsub" / ... / "and" / "applypriority" / "activemask"
+//     / "abs", the 134 literals of kMnemonics in that order
+Parsed<PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err) {
+    unsigned char first = in.at(pos);
+    unsigned char second = in.at(pos + 1);
+    if (peg::is_lower(first) && peg::is_lower(second)) {
+        std::size_t pair = letter_pair(first, second);
+        for (std::size_t k = kByLetterPair.begin[pair]; k < kByLetterPair.begin[pair + 1]; ++k) {
+            std::size_t index = kByLetterPair.members[k];
+            if (!rest_matches(in, pos, kMnemonics[index].text)) continue;
+            mark_failed_mnemonics(pos, err, index);
+            return Match<PTXOpcode>{pos + kMnemonics[index].text.size(), kMnemonics[index].opcode};
+        }
+    }
+    mark_failed_mnemonics(pos, err, kMnemonics.size());
+    return std::nullopt;
+}
+
+}  // namespace zorvane::parser

@@ -1,0 +1,136 @@
+"""Parses from several Python threads at once give exactly the results of serial calls."""
+
+import pathlib
+import sys
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import zorvane
+
+HEADER = ".version 8.5\n.target sm_90\n.address_size 64\n"
+REAL = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus" / "real"
+
+
+def module(n, name):
+    lines = [f"\tadd.s32 %r{i + 1}, %r{i}, {i};" for i in range(n)]
+    return HEADER + f".visible .entry {name}()\n{{\n\t.reg .b32 %r<{n + 1}>;\n" + "\n".join(lines) + "\n\tret;\n}\n"
+
+
+TEXTS = [
+    module(50, "a"),
+    module(400, "b"),
+    HEADER + ".entry broken()\n{\n\tmov.u32 %r1, ;\n}\n",
+    HEADER + "xyz",
+    "}",
+    "mov.u32 %r1, %r2;",
+    "@%p1 bra $L__BB0_2;",
+    "ld.global.u32 %r1, [%rd2+8];",
+    "mov.u32 %r1, 18446744073709551616;",
+    "$L__BB0_2:",
+    ".reg .b32 %r<5>;",
+    "(.param .b64 p0)",
+    "not an instruction",
+    "é" * 100 + "\n" + "x",
+]
+
+
+def real_texts(limit=6):
+    if not REAL.is_dir():
+        return []
+    subset = REAL / "SUBSET.tsv"
+    names = []
+    if subset.is_file():
+        for row in subset.read_text().splitlines()[1:]:
+            cells = row.split("\t")
+            if cells and cells[-1] == "yes":
+                names.append(cells[0])
+    return [(REAL / n).read_text(encoding="utf-8") for n in sorted(names)[:limit]]
+
+
+def summary(text):
+    """Everything a caller can observe from the three entry functions, as plain values."""
+    result = []
+    try:
+        tree = zorvane.parse_ptx(text)
+        result.append(
+            (
+                "ptx",
+                [(f.name, f.offset, [(i.offset, str(i), i.is_predicated) for i in f.body.instructions])
+                 for f in tree.functions],
+                tree.labels_ref,
+                sorted(tree.custom_registers.items()),
+            )
+        )
+    except (ValueError, OverflowError) as e:
+        result.append((type(e).__name__, str(e)))
+    for function in (zorvane.parse_instruction, zorvane.parse_function_body_line):
+        try:
+            value = function(text)
+        except OverflowError as e:
+            result.append(("OverflowError", str(e)))
+            continue
+        if value is None:
+            result.append(None)
+        elif hasattr(value, "kind"):
+            inner = value.as_instruction()
+            result.append((value.kind(), str(inner) if inner is not None else None))
+        else:
+            result.append((value.offset, str(value)))
+    return result
+
+
+@pytest.fixture
+def busy_switching():
+    # Switch threads as often as possible, so that calls interleave wherever the interpreter allows it.
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(old)
+
+
+def test_concurrent_parses_match_serial_results(busy_switching):
+    texts = TEXTS + real_texts()
+    expected = [summary(t) for t in texts]
+    work = texts * 6
+    with ThreadPoolExecutor(max_workers=8) as pool:
+        got = list(pool.map(summary, work))
+    assert got == expected * 6
+
+
+def test_threads_started_together_agree(busy_switching):
+    texts = TEXTS
+    expected = [summary(t) for t in texts]
+    barrier = threading.Barrier(len(texts))
+    results = [None] * len(texts)
+    errors = []
+
+    def run(i):
+        try:
+            barrier.wait()
+            results[i] = [summary(texts[i]) for _ in range(5)]
+        except BaseException as e:  # noqa: BLE001 - reported below, in the main thread
+            errors.append(e)
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(texts))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors
+    assert results == [[e] * 5 for e in expected]
+
+
+def test_one_tree_read_from_many_threads(busy_switching):
+    tree = zorvane.parse_ptx(module(300, "shared"))
+    offsets = [i.offset for i in tree.functions[0].body.instructions]
+    expected = [str(tree.get_instruction(o)) for o in offsets]
+
+    def read(_):
+        objects = [tree.get_instruction(o) for o in offsets]
+        return [str(o) for o in objects], [str(i) for i in tree.functions[0].body.instructions]
+
+    with ThreadPoolExecutor(max_workers=8) as pool:
+        for by_offset, by_list in pool.map(read, range(16)):
+            assert by_offset == expected and by_list == expected
