@@ -106,13 +106,18 @@ def run_case(case, scale):
     start = time.perf_counter()
     try:
         result = function(text)
+        error = None
+    except (ValueError, OverflowError) as e:
+        result, error = None, e
+    elapsed = time.perf_counter() - start
+    # Read the peak before the summary below builds objects of its own.
+    peak = status_kb("VmHWM")
+    if error is not None:
+        outcome = f"{type(error).__name__}: {str(error)[:60]}"
+    else:
         outcome = type(result).__name__
         if function_name == "parse_ptx":
             outcome += f" ({sum(len(f.body.instructions) for f in result.functions)} instructions)"
-    except (ValueError, OverflowError) as e:
-        outcome = f"{type(e).__name__}: {str(e)[:60]}"
-    elapsed = time.perf_counter() - start
-    peak = status_kb("VmHWM")
     print(json.dumps({"case": case, "bytes": size, "seconds": elapsed, "rss_before_kb": before, "peak_kb": peak,
                       "outcome": outcome}))
 

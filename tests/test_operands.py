@@ -290,6 +290,29 @@ def test_custom_name_quoted_in_tagged_form(name, quoted):
     assert operand("Register", custom(name)).get_register() == "%" + name
 
 
+# Characters that neither Python's str.isprintable() nor the usual debug escaping counts as printable: space
+# separators other than the space itself, format characters, private use and unassigned code points.
+NON_PRINTABLE = [
+    ("no-break-space", "\u00a0"),
+    ("ideographic-space", "\u3000"),
+    ("soft-hyphen", "\u00ad"),
+    ("zero-width-space", "\u200b"),
+    ("line-separator", "\u2028"),
+    ("byte-order-mark", "\ufeff"),
+    ("arabic-number-sign", "\u0600"),
+    ("language-tag", "\U000e0001"),
+    ("private-use", "\ue000"),
+    ("unassigned", "\u0378"),
+    ("noncharacter", "\U0010ffff"),
+]
+
+
+@pytest.mark.parametrize("char", [pytest.param(c, id=i) for i, c in NON_PRINTABLE])
+def test_non_printable_characters_escaped(char):
+    assert not char.isprintable()
+    assert str(operand("Register", custom("a" + char + "b"))) == f'%Custom("a\\u{{{ord(char):x}}}b")'
+
+
 # ---------------------------------------------------------------------------------------------------------------
 # Tagged forms of operands, as listed in the text of a parsed instruction
 

@@ -1,7 +1,9 @@
 // Text renderings of registers and operands.
 #include "ast/operands.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace zorvane::ast {
 namespace {
@@ -33,14 +35,21 @@ char32_t decode(std::string_view text, std::size_t& i) {
     return cp;
 }
 
-// Control and invisible formatting characters are shown as escapes rather than written raw.
+struct CodePointRange {
+    char32_t first;
+    char32_t last;
+};
+
+// Control, format, private-use, unassigned and separator characters, and every space but U+0020.
+constexpr CodePointRange kUnprintable[] = {
+#include "ast/unprintable_ranges.inc"
+};
+
+// Such characters are shown as escapes rather than written raw, so a tagged form never hides what a name holds.
 bool is_printable(char32_t cp) {
-    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return false;
-    if (cp == 0xAD || (cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) ||
-        (cp >= 0x2060 && cp <= 0x206F) || cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB) || cp == 0xFFFE ||
-        cp == 0xFFFF)
-        return false;
-    return true;
+    auto it = std::upper_bound(std::begin(kUnprintable), std::end(kUnprintable), cp,
+                               [](char32_t c, const CodePointRange& r) { return c < r.first; });
+    return it == std::begin(kUnprintable) || cp > std::prev(it)->last;
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ void prefix_argument_error(const char* name) {
 void raise_cannot_cast(PyObject* obj, std::string_view target) {
     PyRef type_name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
     if (!type_name) return;
-    PyRef target_name = PyRef::steal(PyUnicode_FromStringAndSize(target.data(), static_cast<Py_ssize_t>(target.size())));
+    PyRef target_name =
+        PyRef::steal(PyUnicode_FromStringAndSize(target.data(), static_cast<Py_ssize_t>(target.size())));
     if (!target_name) return;
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be cast as '%U'", type_name.get(), target_name.get());
 }

@@ -15,7 +15,9 @@ PyObject* new_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-std::string predicate_text(std::uint64_t number) { return "%p" + std::to_string(number); }
+std::string predicate_text(std::uint64_t number) {
+    return "%p" + std::to_string(number);
+}
 
 // Runs an operand accessor that answers one variant; every other variant gives None.
 template <class Alternative, class Answer>
@@ -29,10 +31,18 @@ PyObject* answer_for(PyObject* self, Answer answer) noexcept {
 
 }  // namespace
 
-PyObject* new_file_object(ast::PTXFile&& file) { return to_python(std::move(file)); }
-PyObject* new_instruction_object(ast::PTXInstruction&& instruction) { return to_python(std::move(instruction)); }
-PyObject* new_body_item_object(ast::BodyItem&& item) { return to_python(std::move(item)); }
-PyTypeObject* file_class() { return class_of<ast::PTXFile>(); }
+PyObject* new_file_object(ast::PTXFile&& file) {
+    return to_python(std::move(file));
+}
+PyObject* new_instruction_object(ast::PTXInstruction&& instruction) {
+    return to_python(std::move(instruction));
+}
+PyObject* new_body_item_object(ast::BodyItem&& item) {
+    return to_python(std::move(item));
+}
+PyTypeObject* file_class() {
+    return class_of<ast::PTXFile>();
+}
 
 PyObject* opcode_str(PyObject* self) noexcept {
     return guarded([self] { return to_python(ast::mnemonic(value_of<ast::PTXOpcode>(self))); });

@@ -188,12 +188,9 @@ struct Describe<ast::PTXFunction> {
     using T = ast::PTXFunction;
     static constexpr Kind kind = Kind::Record;
     static constexpr std::string_view name = "PTXFunction";
-    static constexpr std::tuple fields{Field<&T::name>{"name"},
-                                       Field<&T::offset>{"offset"},
-                                       Field<&T::link_directive>{"link_directive"},
-                                       Field<&T::kind>{"kind"},
-                                       Field<&T::signature>{"signature"},
-                                       Field<&T::body>{"body"}};
+    static constexpr std::tuple fields{
+        Field<&T::name>{"name"}, Field<&T::offset>{"offset"},       Field<&T::link_directive>{"link_directive"},
+        Field<&T::kind>{"kind"}, Field<&T::signature>{"signature"}, Field<&T::body>{"body"}};
 };
 
 template <>

@@ -59,9 +59,8 @@ static inline Py_ssize_t PyLong_AsNativeBytes(PyObject* v, void* buffer, Py_ssiz
     const size_t bits = _PyLong_NumBits(v);
     if (bits == static_cast<size_t>(-1) && PyErr_Occurred()) return -1;
     const Py_ssize_t needed = bits == 0 ? 1 : static_cast<Py_ssize_t>((bits + 7) / 8);
-    if (needed <= n &&
-        _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(v), static_cast<unsigned char*>(buffer),
-                            static_cast<size_t>(n), 1, 0) < 0)
+    if (needed <= n && _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(v), static_cast<unsigned char*>(buffer),
+                                           static_cast<size_t>(n), 1, 0) < 0)
         return -1;
     return needed;
 }

@@ -35,11 +35,13 @@ template <class T>
 struct Describe;
 
 template <class T>
-concept Described = requires { Describe<T>::kind; };
+concept Described = requires {
+    Describe<T>::kind;
+};
 
 // Enumerations describe themselves through their name tables; a full specialisation may add slots.
 template <class E>
-    requires std::is_enum_v<E>
+requires std::is_enum_v<E>
 struct Describe<E> {
     static constexpr Kind kind = Kind::Enumeration;
 };
@@ -72,7 +74,9 @@ struct StateOf {
     using type = NoState;
 };
 template <class T>
-    requires requires { typename Describe<T>::State; }
+requires requires {
+    typename Describe<T>::State;
+}
 struct StateOf<T> {
     using type = typename Describe<T>::State;
 };
@@ -178,7 +182,9 @@ inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
 inline PyObject* to_python(const std::string& text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
-inline PyObject* to_python(std::uint64_t number) { return PyLong_FromUnsignedLongLong(number); }
+inline PyObject* to_python(std::uint64_t number) {
+    return PyLong_FromUnsignedLongLong(number);
+}
 PyObject* to_python(ast::u128 number);
 PyObject* to_python(const std::unordered_map<std::string, std::string>& map);
 template <class T>
@@ -186,13 +192,12 @@ PyObject* to_python(const std::optional<T>& value);
 template <class T>
 PyObject* to_python(const std::vector<T>& list);
 template <class T>
-    requires Described<std::remove_cvref_t<T>>
-PyObject* to_python(T&& value);
+requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value);
 
 // ---- Conversions, Python to native (variant constructor arguments); false with a Python exception set.
 
 template <class T>
-    requires Described<T>
+requires Described<T>
 bool from_python(PyObject* obj, T& out);
 template <class T>
 bool from_python(PyObject* obj, std::vector<T>& out);
@@ -265,8 +270,7 @@ PyTypeObject* enum_class() {
     if (!type) return nullptr;
     // Members are made once, here; values read from the tree become new instances instead.
     for (std::size_t i = 0; i < ast::member_count<E>(); ++i) {
-        PyRef member = PyRef::steal(
-            new_instance<E>(reinterpret_cast<PyTypeObject*>(type.get()), static_cast<E>(i)));
+        PyRef member = PyRef::steal(new_instance<E>(reinterpret_cast<PyTypeObject*>(type.get()), static_cast<E>(i)));
         if (!member) return nullptr;
         if (set_class_attribute(type.get(), ast::EnumInfo<E>::names[i], member.get()) < 0) return nullptr;
     }
@@ -289,9 +293,9 @@ template <class T>
 PyGetSetDef* record_getset() {
     static auto definitions = std::apply(
         [](auto... field) {
-            return std::array{PyGetSetDef{field.name, &record_get<T, decltype(field)::member>, nullptr, field.doc,
-                                          nullptr}...,
-                              PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
+            return std::array{
+                PyGetSetDef{field.name, &record_get<T, decltype(field)::member>, nullptr, field.doc, nullptr}...,
+                PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
         },
         Describe<T>::fields);
     return definitions.data();
@@ -464,10 +468,10 @@ bool set_up_sum_type() {
     if (!base) return false;
     auto* base_type = reinterpret_cast<PyTypeObject*>(base.get());
     std::array<PyRef, n> variants;
-    bool made = [&]<std::size_t... I>(std::index_sequence<I...>) {
+    auto make_in_order = [&]<std::size_t... I>(std::index_sequence<I...>) {
         return ((variants[I] = make_variant_class<V, I>(base_type), static_cast<bool>(variants[I])) && ...);
-    }(std::make_index_sequence<n>{});
-    if (!made) return false;
+    };
+    if (!make_in_order(std::make_index_sequence<n>{})) return false;
     if (ClassCache<V>::type != nullptr) return true;  // another thread finished first; these are dropped
     ClassCache<V>::type = reinterpret_cast<PyTypeObject*>(base.release());
     for (std::size_t i = 0; i < n; ++i)
@@ -516,8 +520,7 @@ PyObject* to_python(const std::vector<T>& list) {
 }
 
 template <class T>
-    requires Described<std::remove_cvref_t<T>>
-PyObject* to_python(T&& value) {
+requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value) {
     using U = std::remove_cvref_t<T>;
     PyTypeObject* type;
     if constexpr (is_sum_v<U>)
@@ -529,7 +532,7 @@ PyObject* to_python(T&& value) {
 }
 
 template <class T>
-    requires Described<T>
+requires Described<T>
 bool from_python(PyObject* obj, T& out) {
     PyTypeObject* type = class_of<T>();
     if (type == nullptr) return false;

@@ -19,12 +19,22 @@ constexpr const char* kIdentifierClass = "['a'..='z' | 'A'..='Z' | '0'..='9' | '
 constexpr const char* kLabelClass = "['a'..='z' | '0'..='9' | '_' | 'A'..='Z']";
 constexpr const char* kModifierClass = "['a'..='z' | '0'..='9']";
 
-constexpr bool is_identifier_start(unsigned char c) { return peg::is_letter(c) || c == '_' || c == '$'; }
-constexpr bool is_identifier_char(unsigned char c) { return is_identifier_start(c) || peg::is_digit(c); }
-constexpr bool is_label_char(unsigned char c) { return peg::is_letter(c) || peg::is_digit(c) || c == '_'; }
-constexpr bool is_modifier_char(unsigned char c) { return peg::is_lower(c) || peg::is_digit(c); }
+constexpr bool is_identifier_start(unsigned char c) {
+    return peg::is_letter(c) || c == '_' || c == '$';
+}
+constexpr bool is_identifier_char(unsigned char c) {
+    return is_identifier_start(c) || peg::is_digit(c);
+}
+constexpr bool is_label_char(unsigned char c) {
+    return peg::is_letter(c) || peg::is_digit(c) || c == '_';
+}
+constexpr bool is_modifier_char(unsigned char c) {
+    return peg::is_lower(c) || peg::is_digit(c);
+}
 
-std::string text_between(const Input& in, Pos begin, Pos end) { return std::string{in.text.substr(begin, end - begin)}; }
+std::string text_between(const Input& in, Pos begin, Pos end) {
+    return std::string{in.text.substr(begin, end - begin)};
+}
 
 struct TypeLiteral {
     std::string_view text;
@@ -39,11 +49,11 @@ constexpr TypeLiteral type_literal(ast::PTXType type) {
 
 // In the order of trial; none begins another, so the order only decides the order of the failure marks.
 constexpr std::array kTypes{
-    type_literal<".b64">(ast::PTXType::B64),  type_literal<".b32">(ast::PTXType::B32),
-    type_literal<".b8">(ast::PTXType::B8),    type_literal<".f8">(ast::PTXType::F8),
-    type_literal<".f32">(ast::PTXType::F32),  type_literal<".f64">(ast::PTXType::F64),
+    type_literal<".b64">(ast::PTXType::B64),   type_literal<".b32">(ast::PTXType::B32),
+    type_literal<".b8">(ast::PTXType::B8),     type_literal<".f8">(ast::PTXType::F8),
+    type_literal<".f32">(ast::PTXType::F32),   type_literal<".f64">(ast::PTXType::F64),
     type_literal<".pred">(ast::PTXType::PRED), type_literal<".s32">(ast::PTXType::S32),
-    type_literal<".s64">(ast::PTXType::S64),  type_literal<".u32">(ast::PTXType::U32),
+    type_literal<".s64">(ast::PTXType::S64),   type_literal<".u32">(ast::PTXType::U32),
     type_literal<".u64">(ast::PTXType::U64),
 };
 

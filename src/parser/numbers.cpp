@@ -75,14 +75,15 @@ std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end) {
     return value;
 }
 
-// Negative numbers are stored in two's complement, so their magnitude is bounded by the signed range.
+// Negative numbers are stored in two's complement, so their magnitude is bounded by the signed range; its minimum,
+// -9223372036854775808, is included because compilers write the 64-bit minimum exactly so.
 std::uint64_t negated_decimal_u64(const Input& in, Pos begin, Pos end) {
-    constexpr auto max_magnitude = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr auto max_magnitude = std::uint64_t{1} << 63;
     std::uint64_t magnitude;
     if (!accumulate_decimal<std::uint64_t, max_magnitude>(in, begin, end, magnitude))
         out_of_range(in, begin, end, written_prefix(in, begin, "-"),
-                     "does not fit in 64 bits: a negative number's magnitude is at most 2^63-1 "
-                     "(9223372036854775807)");
+                     "does not fit in 64 bits: a negative number's magnitude is at most 2^63 "
+                     "(9223372036854775808)");
     return 0 - magnitude;
 }
 

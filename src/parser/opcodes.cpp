@@ -39,42 +39,37 @@ constexpr Mnemonic mnemonic() {
 
 // In the order of trial, which puts every mnemonic before the shorter ones that begin it; the order otherwise only
 // decides the order of the failure marks.
+// clang-format off
 constexpr std::array kMnemonics{
-    mnemonic<"xor">(),       mnemonic<"wmma">(),      mnemonic<"wgmma">(),          mnemonic<"vsub4">(),
-    mnemonic<"vsub2">(),     mnemonic<"vsub">(),      mnemonic<"vshr">(),           mnemonic<"vshl">(),
-    mnemonic<"vset4">(),     mnemonic<"vset2">(),     mnemonic<"vset">(),           mnemonic<"vote">(),
-    mnemonic<"vmin4">(),     mnemonic<"vmin2">(),     mnemonic<"vmin">(),           mnemonic<"vmax4">(),
-    mnemonic<"vmax2">(),     mnemonic<"vmax">(),      mnemonic<"vmad">(),           mnemonic<"vavrg4">(),
-    mnemonic<"vavrg2">(),    mnemonic<"vadd4">(),     mnemonic<"vadd2">(),          mnemonic<"vadd">(),
-    mnemonic<"vabsdiff4">(), mnemonic<"vabsdiff2">(), mnemonic<"vabsdiff">(),       mnemonic<"txq">(),
-    mnemonic<"trap">(),      mnemonic<"testp">(),     mnemonic<"tensormap">(),      mnemonic<"tex">(),
-    mnemonic<"tcgen05">(),   mnemonic<"tanh">(),      mnemonic<"szext">(),          mnemonic<"sust">(),
-    mnemonic<"sured">(),     mnemonic<"suq">(),       mnemonic<"suld">(),           mnemonic<"subc">(),
-    mnemonic<"stmatrix">(),  mnemonic<"stacksave">(), mnemonic<"stackrestore">(),   mnemonic<"sqrt">(),
-    mnemonic<"slct">(),      mnemonic<"sin">(),       mnemonic<"shfl">(),           mnemonic<"shf">(),
-    mnemonic<"shr">(),       mnemonic<"shl">(),       mnemonic<"setmaxnreg">(),     mnemonic<"setp">(),
-    mnemonic<"set">(),       mnemonic<"selp">(),      mnemonic<"sad">(),            mnemonic<"st">(),
-    mnemonic<"sub">(),       mnemonic<"rsqrt">(),     mnemonic<"ret">(),            mnemonic<"redux">(),
-    mnemonic<"red">(),       mnemonic<"rem">(),       mnemonic<"rcp">(),            mnemonic<"prmt">(),
-    mnemonic<"prefetchu">(), mnemonic<"prefetch">(),  mnemonic<"popc">(),           mnemonic<"pmevent">(),
-    mnemonic<"or">(),        mnemonic<"not">(),       mnemonic<"neg">(),            mnemonic<"nanosleep">(),
-    mnemonic<"multimem">(),  mnemonic<"mul24">(),     mnemonic<"mul">(),            mnemonic<"movmatrix">(),
-    mnemonic<"mov">(),       mnemonic<"mma">(),       mnemonic<"min">(),            mnemonic<"membar">(),
-    mnemonic<"mbarrier">(),  mnemonic<"match">(),     mnemonic<"mapa">(),           mnemonic<"madc">(),
-    mnemonic<"mad24">(),     mnemonic<"mad">(),       mnemonic<"max">(),            mnemonic<"lop3">(),
-    mnemonic<"ldu">(),       mnemonic<"ldmatrix">(),  mnemonic<"lg2">(),            mnemonic<"ld">(),
-    mnemonic<"istypep">(),   mnemonic<"isspacep">(),  mnemonic<"griddepcontrol">(), mnemonic<"getctarank">(),
-    mnemonic<"fns">(),       mnemonic<"fma">(),       mnemonic<"fence">(),          mnemonic<"ex2">(),
-    mnemonic<"exit">(),      mnemonic<"elect">(),     mnemonic<"dp4a">(),           mnemonic<"dp2a">(),
-    mnemonic<"div">(),       mnemonic<"discard">(),   mnemonic<"cvta">(),           mnemonic<"cvt">(),
-    mnemonic<"createpolicy">(), mnemonic<"copysign">(), mnemonic<"cos">(),          mnemonic<"cnot">(),
-    mnemonic<"clz">(),       mnemonic<"clusterlaunchcontrol">(), mnemonic<"cp">(),  mnemonic<"call">(),
-    mnemonic<"brx">(),       mnemonic<"brkpt">(),     mnemonic<"brev">(),           mnemonic<"bra">(),
-    mnemonic<"bmsk">(),      mnemonic<"bfind">(),     mnemonic<"bfi">(),            mnemonic<"bfe">(),
-    mnemonic<"barrier">(),   mnemonic<"bar">(),       mnemonic<"atom">(),           mnemonic<"alloca">(),
-    mnemonic<"addc">(),      mnemonic<"add">(),       mnemonic<"and">(),            mnemonic<"applypriority">(),
-    mnemonic<"activemask">(), mnemonic<"abs">(),
+    mnemonic<"xor">(), mnemonic<"wmma">(), mnemonic<"wgmma">(), mnemonic<"vsub4">(), mnemonic<"vsub2">(),
+    mnemonic<"vsub">(), mnemonic<"vshr">(), mnemonic<"vshl">(), mnemonic<"vset4">(), mnemonic<"vset2">(),
+    mnemonic<"vset">(), mnemonic<"vote">(), mnemonic<"vmin4">(), mnemonic<"vmin2">(), mnemonic<"vmin">(),
+    mnemonic<"vmax4">(), mnemonic<"vmax2">(), mnemonic<"vmax">(), mnemonic<"vmad">(), mnemonic<"vavrg4">(),
+    mnemonic<"vavrg2">(), mnemonic<"vadd4">(), mnemonic<"vadd2">(), mnemonic<"vadd">(), mnemonic<"vabsdiff4">(),
+    mnemonic<"vabsdiff2">(), mnemonic<"vabsdiff">(), mnemonic<"txq">(), mnemonic<"trap">(), mnemonic<"testp">(),
+    mnemonic<"tensormap">(), mnemonic<"tex">(), mnemonic<"tcgen05">(), mnemonic<"tanh">(), mnemonic<"szext">(),
+    mnemonic<"sust">(), mnemonic<"sured">(), mnemonic<"suq">(), mnemonic<"suld">(), mnemonic<"subc">(),
+    mnemonic<"stmatrix">(), mnemonic<"stacksave">(), mnemonic<"stackrestore">(), mnemonic<"sqrt">(), mnemonic<"slct">(),
+    mnemonic<"sin">(), mnemonic<"shfl">(), mnemonic<"shf">(), mnemonic<"shr">(), mnemonic<"shl">(),
+    mnemonic<"setmaxnreg">(), mnemonic<"setp">(), mnemonic<"set">(), mnemonic<"selp">(), mnemonic<"sad">(),
+    mnemonic<"st">(), mnemonic<"sub">(), mnemonic<"rsqrt">(), mnemonic<"ret">(), mnemonic<"redux">(),
+    mnemonic<"red">(), mnemonic<"rem">(), mnemonic<"rcp">(), mnemonic<"prmt">(), mnemonic<"prefetchu">(),
+    mnemonic<"prefetch">(), mnemonic<"popc">(), mnemonic<"pmevent">(), mnemonic<"or">(), mnemonic<"not">(),
+    mnemonic<"neg">(), mnemonic<"nanosleep">(), mnemonic<"multimem">(), mnemonic<"mul24">(), mnemonic<"mul">(),
+    mnemonic<"movmatrix">(), mnemonic<"mov">(), mnemonic<"mma">(), mnemonic<"min">(), mnemonic<"membar">(),
+    mnemonic<"mbarrier">(), mnemonic<"match">(), mnemonic<"mapa">(), mnemonic<"madc">(), mnemonic<"mad24">(),
+    mnemonic<"mad">(), mnemonic<"max">(), mnemonic<"lop3">(), mnemonic<"ldu">(), mnemonic<"ldmatrix">(),
+    mnemonic<"lg2">(), mnemonic<"ld">(), mnemonic<"istypep">(), mnemonic<"isspacep">(), mnemonic<"griddepcontrol">(),
+    mnemonic<"getctarank">(), mnemonic<"fns">(), mnemonic<"fma">(), mnemonic<"fence">(), mnemonic<"ex2">(),
+    mnemonic<"exit">(), mnemonic<"elect">(), mnemonic<"dp4a">(), mnemonic<"dp2a">(), mnemonic<"div">(),
+    mnemonic<"discard">(), mnemonic<"cvta">(), mnemonic<"cvt">(), mnemonic<"createpolicy">(), mnemonic<"copysign">(),
+    mnemonic<"cos">(), mnemonic<"cnot">(), mnemonic<"clz">(), mnemonic<"clusterlaunchcontrol">(), mnemonic<"cp">(),
+    mnemonic<"call">(), mnemonic<"brx">(), mnemonic<"brkpt">(), mnemonic<"brev">(), mnemonic<"bra">(),
+    mnemonic<"bmsk">(), mnemonic<"bfind">(), mnemonic<"bfi">(), mnemonic<"bfe">(), mnemonic<"barrier">(),
+    mnemonic<"bar">(), mnemonic<"atom">(), mnemonic<"alloca">(), mnemonic<"addc">(), mnemonic<"add">(),
+    mnemonic<"and">(), mnemonic<"applypriority">(), mnemonic<"activemask">(), mnemonic<"abs">(),
 };
+// clang-format on
 
 static_assert(kMnemonics.size() == ast::member_count<PTXOpcode>() - 1);
 
@@ -145,17 +140,20 @@ bool rest_matches(const Input& in, Pos pos, std::string_view text) {
     return true;
 }
 
-// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`. The first pass
-// keeps only the furthest position, so one mark stands for them all; the second records each text, which only
-// matters when `pos` is where the furthest failure lies.
-void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
-    if (matched == 0) return;
-    if (!err.recording()) {
-        err.fail_at(pos, kMnemonics[0].expected);
-        return;
-    }
+// The second pass's part of mark_failed_mnemonics: each text, where it can count.
+void record_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
     if (pos != err.furthest()) return;
     for (std::size_t i = 0; i < matched; ++i) err.fail_at(pos, kMnemonics[i].expected);
+}
+
+// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`. The first
+// pass keeps only the furthest position, so one mark stands for them all.
+inline void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
+    if (matched == 0) return;
+    if (err.recording())
+        record_failed_mnemonics(pos, err, matched);
+    else
+        err.fail_at(pos, kMnemonics[0].expected);
 }
 
 }  // namespace

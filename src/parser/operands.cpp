@@ -53,7 +53,8 @@ Parsed<PTXOperand> register_or_pair(const Input& in, Pos pos, ErrorState& err) {
         if (auto p = literal<"%p">(in, bar->end, err)) {
             Pos end = peg::digits(in, p->end, err);
             if (end != p->end)
-                return Match<PTXOperand>{end, ast::operand::RegPredPair{std::move(reg->value), decimal_u64(in, p->end, end)}};
+                return Match<PTXOperand>{
+                    end, ast::operand::RegPredPair{std::move(reg->value), decimal_u64(in, p->end, end)}};
         }
     }
     return Match<PTXOperand>{reg->end, ast::operand::Register{std::move(reg->value)}};

@@ -50,7 +50,7 @@ Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err);
 // Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange
 // naming the number and its line and column.
 std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end);
-std::uint64_t negated_decimal_u64(const Input& in, Pos begin, Pos end);  // magnitude at most 2^63 - 1
+std::uint64_t negated_decimal_u64(const Input& in, Pos begin, Pos end);  // magnitude at most 2^63
 std::uint64_t hex_u64(const Input& in, Pos begin, Pos end);
 ast::u128 decimal_u128(const Input& in, Pos begin, Pos end);
 
