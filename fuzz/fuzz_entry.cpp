@@ -109,7 +109,9 @@ std::optional<peg::Location> location_of(std::string_view s, std::size_t pos) {
     return peg::Location{line, column};
 }
 
-std::string number(std::uint64_t n) { return std::to_string(n); }
+std::string number(std::uint64_t n) {
+    return std::to_string(n);
+}
 
 std::string number128(ast::u128 n) {
     std::string digits;
@@ -121,7 +123,9 @@ std::string number128(ast::u128 n) {
 }
 
 // Every text the Python layer turns into a str must be valid UTF-8.
-void check_text(std::string_view text, std::string_view what) { check(valid_utf8(text), what, text); }
+void check_text(std::string_view text, std::string_view what) {
+    check(valid_utf8(text), what, text);
+}
 
 // A complete description of a value, for comparing repeated parses; also renders every text the module can show.
 void describe(std::string& out, const ast::PTXRegister& r) {
@@ -131,8 +135,7 @@ void describe(std::string& out, const ast::PTXRegister& r) {
     check_text(tagged, "register tagged form is not UTF-8");
     if (auto* custom = std::get_if<ast::reg::Custom>(&r)) {
         check(!custom->_0.empty(), "custom register with an empty name");
-        check(g_input.find(custom->_0) != std::string_view::npos, "custom register name not in the input",
-              custom->_0);
+        check(g_input.find(custom->_0) != std::string_view::npos, "custom register name not in the input", custom->_0);
     }
     out += tagged;
 }
@@ -145,12 +148,13 @@ void describe(std::string& out, const ast::PTXOperand& op) {
     out += text;
     out += ' ';
     ast::append_operand_tagged(out, op);
-    const std::string* label = nullptr;
+    const ast::Text* label = nullptr;
     if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
     if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
     if (label != nullptr) {
         check(!label->empty(), "label operand with an empty text");
-        check(g_input.find(*label) != std::string_view::npos, "label operand text not in the input", *label);
+        check(g_input.find(label->view()) != std::string_view::npos, "label operand text not in the input",
+              label->view());
     }
     if (auto* r = std::get_if<ast::operand::Register>(&op)) describe(out, r->_0);
     if (auto* m = std::get_if<ast::operand::MemoryRegDisp>(&op)) describe(out, m->_0);
@@ -242,10 +246,14 @@ void describe(std::string& out, const ast::BodyItem& item, std::string_view text
 
 std::string_view function_keyword(const ast::PTXFunction& f) {
     switch (f.link_directive) {
-        case ast::PTXLinkDirective::Extern: return ".extern";
-        case ast::PTXLinkDirective::Visible: return ".visible";
-        case ast::PTXLinkDirective::Weak: return ".weak";
-        case ast::PTXLinkDirective::None: break;
+        case ast::PTXLinkDirective::Extern:
+            return ".extern";
+        case ast::PTXLinkDirective::Visible:
+            return ".visible";
+        case ast::PTXLinkDirective::Weak:
+            return ".weak";
+        case ast::PTXLinkDirective::None:
+            break;
     }
     return f.kind == ast::PTXFunctionKind::Kernel ? ".entry" : ".func";
 }
@@ -266,7 +274,8 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
         check(text.substr(f.offset, keyword.size()) == keyword, "function offset does not point at its first keyword",
               text.substr(f.offset, 40));
         check(!previous_function || *previous_function < f.offset, "function offsets do not ascend");
-        check(!previous_instruction || *previous_instruction < f.offset, "a function starts before the last instruction");
+        check(!previous_instruction || *previous_instruction < f.offset,
+              "a function starts before the last instruction");
         previous_function = f.offset;
         check(!f.name.empty(), "function with an empty name");
         check_text(f.name, "function name is not UTF-8");
@@ -288,10 +297,10 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
             check(found != nullptr, "instruction missing from the instruction map");
             check(found->function == fi && found->index == ii, "instruction map points at another instruction");
             for (const ast::PTXOperand& op : instr.operands) {
-                const std::string* label = nullptr;
+                const ast::Text* label = nullptr;
                 if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
                 if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
-                if (label != nullptr && (label->empty() || (*label)[0] != 'L')) labels.push_back(*label);
+                if (label != nullptr && (label->empty() || (*label)[0] != 'L')) labels.push_back(label->str());
             }
             ++total;
         }
@@ -336,7 +345,8 @@ template <class T, class Entry, class Describe>
 Result run_entry(Entry entry, std::string_view text, Describe describe_value) {
     try {
         peg::Outcome<T> outcome = entry(text);
-        check(outcome.value.has_value() != outcome.error.has_value(), "outcome holds both or neither of value and error");
+        check(outcome.value.has_value() != outcome.error.has_value(),
+              "outcome holds both or neither of value and error");
         if (outcome.error) {
             check_error(*outcome.error, text);
             return {Result::Kind::error, outcome.error->text(), outcome.error};
@@ -395,16 +405,14 @@ Result run_checked(Entry entry, std::string_view text, Describe describe_value, 
         check(!direct.end || *direct.end < text.size(), "entry failed although its rule consumed the whole text", rule);
         check(first.error->offset == direct.furthest, "error offset differs from the furthest failure of a first pass",
               rule);
-        if (direct.end)
-            check(first.error->offset >= *direct.end, "error lies before the end of a partial match", rule);
+        if (direct.end) check(first.error->offset >= *direct.end, "error lies before the end of a partial match", rule);
     }
     return first;
 }
 
 Result check_program(std::string_view text) {
     return run_checked<ast::PTXFile>(
-        parser::parse_program, text,
-        [&](std::string& out, const ast::PTXFile& file) { describe(out, file, text); },
+        parser::parse_program, text, [&](std::string& out, const ast::PTXFile& file) { describe(out, file, text); },
         [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
             auto m = parser::program(in, 0, err);
             if (!m) return std::nullopt;
@@ -476,8 +484,9 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
             check(body.instructions.size() == 1 && body.statements.empty(), "wrapped instruction not kept alone");
             const ast::PTXInstruction& got = body.instructions[0];
             check(got.offset == i->_0.offset + shift, "wrapped instruction offset not shifted by the prefix");
-            check(ast::instruction_text(got) == ast::instruction_text(i->_0) && got.is_predicated == i->_0.is_predicated,
-                  "wrapped instruction differs");
+            check(
+                ast::instruction_text(got) == ast::instruction_text(i->_0) && got.is_predicated == i->_0.is_predicated,
+                "wrapped instruction differs");
         } else {
             check(body.statements.empty() && body.instructions.empty(), "a label or call left something in the body");
         }
@@ -506,7 +515,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(item.has_value() && std::holds_alternative<ast::body::Instruction>(*item),
               "an instruction is not accepted as a body line");
         const auto& same = std::get<ast::body::Instruction>(*item)._0;
-        check(same.offset == instruction->offset && ast::instruction_text(same) == ast::instruction_text(*instruction) &&
+        check(same.offset == instruction->offset &&
+                  ast::instruction_text(same) == ast::instruction_text(*instruction) &&
                   same.is_predicated == instruction->is_predicated,
               "an instruction parses differently as a body line");
     }

@@ -16,10 +16,10 @@ namespace {
 // Branch targets are stored without their "$", so local labels ("L__BB0_1") start with "L" and are left out.
 void collect_labels(const PTXInstruction& instr, std::vector<std::string>& labels) {
     for (const PTXOperand& op : instr.operands) {
-        const std::string* text = nullptr;
+        const Text* text = nullptr;
         if (auto* label = std::get_if<operand::Label>(&op)) text = &label->_0;
         if (auto* memory = std::get_if<operand::MemoryLbl>(&op)) text = &memory->_0;
-        if (text != nullptr && (text->empty() || (*text)[0] != 'L')) labels.push_back(*text);
+        if (text != nullptr && (text->empty() || (*text)[0] != 'L')) labels.push_back(text->str());
     }
 }
 
@@ -47,14 +47,19 @@ Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
             collect_labels(instructions[ii], result.labels_ref);
         }
     }
-    // Offsets of a parsed module ascend already; a later entry under an equal offset replaces the earlier one.
-    std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(),
-                     [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; });
-    auto last_of_each = std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
-                                    [](const InstructionAddress& a, const InstructionAddress& b) {
-                                        return a.offset == b.offset;
-                                    });
-    result.instruction_map.erase(result.instruction_map.begin(), last_of_each.base());
+    // Offsets of a parsed module ascend strictly already, which the check confirms in one pass; otherwise a later
+    // entry under an equal offset replaces the earlier one.
+    auto by_offset = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; };
+    auto not_ascending = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset >= b.offset; };
+    if (std::adjacent_find(result.instruction_map.begin(), result.instruction_map.end(), not_ascending) !=
+        result.instruction_map.end()) {
+        std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(), by_offset);
+        auto last_of_each = std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
+                                        [](const InstructionAddress& a, const InstructionAddress& b) {
+                                            return a.offset == b.offset;
+                                        });
+        result.instruction_map.erase(result.instruction_map.begin(), last_of_each.base());
+    }
 
     for (const PTXFunction& f : functions) {
         std::uint64_t count32 = 0;

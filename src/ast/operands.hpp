@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ast/enums.hpp"
+#include "ast/text.hpp"
 
 namespace zorvane::ast {
 
@@ -26,7 +27,7 @@ struct Special {
     PTXDirection _1;
 };
 struct Custom {
-    std::string _0;  // the name without its leading "%"
+    Text _0;  // the name without its leading "%"
 };
 }  // namespace reg
 
@@ -48,14 +49,14 @@ struct Predicate {
 };
 struct Memory {};
 struct MemoryLbl {
-    std::string _0;
+    Text _0;
 };
 struct MemoryRegDisp {
     PTXRegister _0;
     std::uint64_t _1;
 };
 struct Label {
-    std::string _0;
+    Text _0;
 };
 struct VectorOperand {
     std::vector<PTXRegister> _0;

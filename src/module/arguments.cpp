@@ -135,6 +135,13 @@ bool from_python(PyObject* obj, std::string& out) {
     return true;
 }
 
+bool from_python(PyObject* obj, ast::Text& out) {
+    std::string_view text;
+    if (!borrow_text(obj, text)) return false;
+    out = ast::Text{text};
+    return true;
+}
+
 bool from_python(PyObject* obj, std::uint64_t& out) {
     PyRef index;
     if (!PyLong_Check(obj)) {

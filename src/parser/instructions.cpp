@@ -1,5 +1,6 @@
 // The instruction rule and the body-item rule: one line of a function body.
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,55 +18,68 @@ using peg::skip_ws;
 using peg::Unit;
 
 // instruction: ("@%p" digits)? _ opcode modifier* _ (operand (_ "," _ operand)*)? _ ";" _
-Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err) {
+// Hot: a function body holds mostly instructions, so this fills `out` where it will stay instead of moving the
+// value up; `out` is unspecified after a failure.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
     // The guard must be the very first thing; without digits it is dropped and the opcode fails on the "@".
-    std::optional<std::uint64_t> guard;
+    out.is_predicated.reset();
     Pos p = pos;
     Pos number = pos;
     if (match_literal<"@%p">(in, pos, err, number)) {
         Pos number_end = digits(in, number, err);
         if (number_end != number) {
-            guard = decimal_u64(in, number, number_end);
+            out.is_predicated = decimal_u64(in, number, number_end);
             p = number_end;
         }
     }
     p = skip_ws(in, p);
 
-    const Pos offset = p;
+    out.offset = p;
     auto op = opcode(in, p, err);
-    if (!op) return std::nullopt;
+    if (!op) return false;
+    out.opcode = op->value;
 
     const Pos modifiers_start = op->end;
-    p = op->end;
-    while (auto mod = modifier(in, p, err)) p = mod->end;
-    const Pos modifiers_end = p;
-    p = skip_ws(in, p);
+    const Pos modifiers_end = modifiers(in, op->end, err);
+    p = skip_ws(in, modifiers_end);
 
-    std::vector<ast::PTXOperand> operands;
-    if (auto first = operand(in, p, err)) {
-        operands.reserve(4);  // enough for almost every instruction in one allocation
-        operands.push_back(std::move(first->value));
-        p = first->end;
+    // The operands are read into a buffer reused by every instruction of the thread and then moved into a list
+    // of exactly their number: one allocation per instruction and no slack, for the many that a module holds.
+    thread_local std::vector<ast::PTXOperand> scratch;
+    scratch.clear();
+    scratch.emplace_back();
+    if (operand_into(in, p, err, scratch.back(), p)) {
         while (true) {
             Pos comma = p;
             if (!match_literal<",">(in, skip_ws(in, p), err, comma)) break;
-            auto next = operand(in, skip_ws(in, comma), err);
-            if (!next) break;
-            operands.push_back(std::move(next->value));
-            p = next->end;
+            scratch.emplace_back();
+            if (!operand_into(in, skip_ws(in, comma), err, scratch.back(), p)) {
+                scratch.pop_back();
+                break;
+            }
         }
+    } else {
+        scratch.pop_back();
     }
     p = skip_ws(in, p);
 
-    if (!match_literal<";">(in, p, err, p)) return std::nullopt;
-    p = skip_ws(in, p);
+    if (!match_literal<";">(in, p, err, p)) return false;
+    end = skip_ws(in, p);
+
+    out.operands.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
 
     // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
-    std::string modifiers;
     if (modifiers_end != modifiers_start)
-        modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
-    return Match<ast::PTXInstruction>{
-        p, ast::PTXInstruction{offset, op->value, std::move(modifiers), std::move(operands), guard}};
+        out.modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
+    else
+        out.modifiers.clear();
+    return true;
+}
+
+Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err) {
+    Match<ast::PTXInstruction> m{pos, {}};
+    if (!instruction_into(in, pos, err, m.value, m.end)) return std::nullopt;
+    return m;
 }
 
 namespace {
@@ -80,12 +94,6 @@ Parsed<std::string> label_definition(const Input& in, Pos pos, ErrorState& err) 
     return Match<std::string>{p, std::move(label->value)};
 }
 
-// modifiers: modifier*, values dropped
-Pos skip_modifiers(const Input& in, Pos pos, ErrorState& err) {
-    while (auto mod = modifier(in, pos, err)) pos = mod->end;
-    return pos;
-}
-
 // param_store: ".param" _ type_ _ identifier ";" _
 //              "st.param" _ modifier* _ "[" identifier _ "+" _ digits "]" "," _ parse_register ";" _
 Parsed<Unit> param_store(const Input& in, Pos pos, ErrorState& err) {
@@ -98,7 +106,7 @@ Parsed<Unit> param_store(const Input& in, Pos pos, ErrorState& err) {
     if (!match_literal<";">(in, name->end, err, p)) return std::nullopt;
 
     if (!match_literal<"st.param">(in, skip_ws(in, p), err, p)) return std::nullopt;
-    p = skip_modifiers(in, skip_ws(in, p), err);
+    p = modifiers(in, skip_ws(in, p), err);
     if (!match_literal<"[">(in, skip_ws(in, p), err, p)) return std::nullopt;
     auto base = identifier(in, p, err);
     if (!base) return std::nullopt;
@@ -144,7 +152,7 @@ Parsed<std::string> call_block(const Input& in, Pos pos, ErrorState& err) {
     while (auto store = param_store(in, p, err)) p = store->end;
 
     if (!match_literal<"call">(in, skip_ws(in, p), err, p)) return std::nullopt;
-    p = skip_modifiers(in, skip_ws(in, p), err);
+    p = modifiers(in, skip_ws(in, p), err);
     auto callee = identifier(in, skip_ws(in, p), err);
     if (!callee) return std::nullopt;
     if (!match_literal<",">(in, callee->end, err, p)) return std::nullopt;
@@ -158,18 +166,109 @@ Parsed<std::string> call_block(const Input& in, Pos pos, ErrorState& err) {
 
 }  // namespace
 
+namespace {
+
+// Where body_item_with puts what it recognised: a BodyItem for the entry rule of one line, the lists of the
+// function body for the module.
+struct ItemSink {
+    ast::BodyItem item;
+    ast::PTXInstruction instruction;
+
+    void label(std::string name) { item = ast::body::LabelDef{std::move(name)}; }
+    void call(std::string callee) { item = ast::body::Call{std::move(callee)}; }
+    void statement(ast::PTXStatement stmt) { item = ast::body::Statement{std::move(stmt)}; }
+    ast::PTXInstruction& new_instruction() { return instruction; }
+    void keep_instruction() { item = ast::body::Instruction{std::move(instruction)}; }
+    void drop_instruction() {}
+};
+
+// Labels and calls are recognised and dropped; statements and instructions go straight into their lists.
+struct BodySink {
+    ast::PTXFunctionBody& body;
+
+    void label(const std::string&) {}
+    void call(const std::string&) {}
+    void statement(ast::PTXStatement stmt) { body.statements.push_back(std::move(stmt)); }
+    ast::PTXInstruction& new_instruction() { return body.instructions.emplace_back(); }
+    void keep_instruction() {}
+    void drop_instruction() { body.instructions.pop_back(); }
+};
+
+template <class Sink>
+bool try_label(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
+    auto label = label_definition(in, pos, err);
+    if (!label) return false;
+    sink.label(std::move(label->value));
+    end = label->end;
+    return true;
+}
+
+template <class Sink>
+bool try_call(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
+    auto call = call_block(in, pos, err);
+    if (!call) return false;
+    sink.call(std::move(call->value));
+    end = call->end;
+    return true;
+}
+
+template <class Sink>
+bool try_statement(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
+    auto stmt = statement(in, pos, err);
+    if (!stmt) return false;
+    sink.statement(std::move(stmt->value));
+    end = stmt->end;
+    return true;
+}
+
+template <class Sink>
+bool try_instruction(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
+    if (!instruction_into(in, pos, err, sink.new_instruction(), end)) {
+        sink.drop_instruction();
+        return false;
+    }
+    sink.keep_instruction();
+    return true;
+}
+
 // body_item: label_definition / call_block / statement / instruction
 // Only the label skips whitespace of its own; a declaration must start exactly at `pos`.
+template <class Sink>
+bool body_item_with(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
+    // Before whitespace, or where the second pass records at `pos`, every alternative runs in order.
+    if (skip_ws(in, pos) != pos || (err.recording() && pos == err.furthest())) {
+        return try_label(in, pos, err, sink, end) || try_call(in, pos, err, sink, end) ||
+               try_statement(in, pos, err, sink, end) || try_instruction(in, pos, err, sink, end);
+    }
+    // Otherwise the byte at `pos` picks the one alternative that can get past it: each of the others fails on its
+    // first character and marks only `pos`, which the one mark below stands for.
+    err.fail_at(pos, peg::Quoted<"$">::c_str());
+    const unsigned char c = in.at(pos);
+    switch (c) {
+        case '$':
+            return try_label(in, pos, err, sink, end);
+        case '{':
+            return try_call(in, pos, err, sink, end);
+        case '.':
+            return try_statement(in, pos, err, sink, end);
+        default:
+            if (c == '@' || peg::is_lower(c)) return try_instruction(in, pos, err, sink, end);
+            return false;
+    }
+}
+
+}  // namespace
+
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err) {
-    if (auto label = label_definition(in, pos, err))
-        return Match<ast::BodyItem>{label->end, ast::body::LabelDef{std::move(label->value)}};
-    if (auto call = call_block(in, pos, err))
-        return Match<ast::BodyItem>{call->end, ast::body::Call{std::move(call->value)}};
-    if (auto stmt = statement(in, pos, err))
-        return Match<ast::BodyItem>{stmt->end, ast::body::Statement{std::move(stmt->value)}};
-    if (auto instr = instruction(in, pos, err))
-        return Match<ast::BodyItem>{instr->end, ast::body::Instruction{std::move(instr->value)}};
-    return std::nullopt;
+    ItemSink sink;
+    Pos end = pos;
+    if (!body_item_with(in, pos, err, sink, end)) return std::nullopt;
+    return Match<ast::BodyItem>{end, std::move(sink.item)};
+}
+
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end) {
+    BodySink sink{body};
+    return body_item_with(in, pos, err, sink, end);
 }
 
 }  // namespace zorvane::parser

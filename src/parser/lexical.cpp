@@ -85,13 +85,22 @@ Parsed<std::string> label_(const Input& in, Pos pos, ErrorState& err) {
     return Match<std::string>{end, text_between(in, pos, end)};
 }
 
-// modifier: "." ['a'..='z' | '0'..='9']+
-Parsed<std::string> modifier(const Input& in, Pos pos, ErrorState& err) {
-    auto dot = peg::literal<".">(in, pos, err);
-    if (!dot) return std::nullopt;
-    Pos end = peg::run<is_modifier_char>(in, dot->end, err, kModifierClass);
-    if (end == dot->end) return std::nullopt;
-    return Match<std::string>{end, text_between(in, dot->end, end)};
+// modifiers: ("." ['a'..='z' | '0'..='9']+)*, as the end of the run only: callers need no value of their own for
+// each modifier, and making none saves a string per modifier.
+Pos modifiers(const Input& in, Pos pos, ErrorState& err) {
+    const std::size_t size = in.size();
+    const char* text = in.text.data();
+    while (true) {
+        if (pos >= size || text[pos] != '.') {
+            err.fail_at(pos, Quoted<".">::c_str());
+            return pos;
+        }
+        Pos end = pos + 1;
+        while (end < size && is_modifier_char(static_cast<unsigned char>(text[end]))) ++end;
+        err.fail_at(end, kModifierClass);
+        if (end == pos + 1) return pos;
+        pos = end;
+    }
 }
 
 }  // namespace zorvane::parser

@@ -55,11 +55,13 @@ template <class U, U max>
 bool accumulate_decimal(const Input& in, Pos begin, Pos end, U& value) {
     constexpr std::size_t safe = always_fitting_digits(max);
     const Pos safe_end = end - begin <= safe ? end : begin + safe;
+    // The run lies inside the text, so its bytes are read without the bounds check of Input::at.
+    const char* text = in.text.data();
     value = 0;
     Pos i = begin;
-    for (; i < safe_end; ++i) value = value * 10 + static_cast<U>(in.at(i) - '0');
+    for (; i < safe_end; ++i) value = value * 10 + static_cast<U>(static_cast<unsigned char>(text[i]) - '0');
     for (; i < end; ++i) {
-        U digit = static_cast<U>(in.at(i) - '0');
+        U digit = static_cast<U>(static_cast<unsigned char>(text[i]) - '0');
         if (value > (max - digit) / 10) return false;
         value = value * 10 + digit;
     }

@@ -140,20 +140,12 @@ bool rest_matches(const Input& in, Pos pos, std::string_view text) {
     return true;
 }
 
-// The second pass's part of mark_failed_mnemonics: each text, where it can count.
-void record_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
-    if (pos != err.furthest()) return;
-    for (std::size_t i = 0; i < matched; ++i) err.fail_at(pos, kMnemonics[i].expected);
-}
-
-// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`. The first
-// pass keeps only the furthest position, so one mark stands for them all.
+// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`.
 inline void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
     if (matched == 0) return;
-    if (err.recording())
-        record_failed_mnemonics(pos, err, matched);
-    else
-        err.fail_at(pos, kMnemonics[0].expected);
+    err.fail_all_at(pos, [matched](auto&& mark) {
+        for (std::size_t i = 0; i < matched; ++i) mark(kMnemonics[i].expected);
+    });
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ Parsed<PTXOperand> memory(const Input& in, Pos pos, ErrorState& err) {
     if (!label) return std::nullopt;
     auto close = literal<"]">(in, skip_ws(in, label->end), err);
     if (!close) return std::nullopt;
-    return Match<PTXOperand>{close->end, ast::operand::MemoryLbl{std::move(label->value)}};
+    return Match<PTXOperand>{close->end, ast::operand::MemoryLbl{ast::Text{label->value}}};
 }
 
 // "0f" hex
@@ -144,7 +144,7 @@ Parsed<PTXOperand> string_label(const Input& in, Pos pos, ErrorState& err) {
     if (!prefix) return std::nullopt;
     Pos end = peg::digits(in, prefix->end, err);
     if (end == prefix->end) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::Label{std::string{in.text.substr(pos, end - pos)}}};
+    return Match<PTXOperand>{end, ast::operand::Label{ast::Text{in.text.substr(pos, end - pos)}}};
 }
 
 // "$"? label_
@@ -153,7 +153,7 @@ Parsed<PTXOperand> label(const Input& in, Pos pos, ErrorState& err) {
     if (auto dollar = literal<"$">(in, pos, err)) start = dollar->end;
     auto name = label_(in, start, err);
     if (!name) return std::nullopt;
-    return Match<PTXOperand>{name->end, ast::operand::Label{std::move(name->value)}};
+    return Match<PTXOperand>{name->end, ast::operand::Label{ast::Text{name->value}}};
 }
 
 // "%" ['a'..='z'|'A'..='Z']+
@@ -162,8 +162,41 @@ Parsed<PTXOperand> custom_register(const Input& in, Pos pos, ErrorState& err) {
     if (!percent) return std::nullopt;
     Pos end = peg::run<peg::is_letter>(in, percent->end, err, kLetterClass);
     if (end == percent->end) return std::nullopt;
-    std::string name{in.text.substr(percent->end, end - percent->end)};
+    ast::Text name{in.text.substr(percent->end, end - percent->end)};
     return Match<PTXOperand>{end, ast::operand::Register{ast::reg::Custom{std::move(name)}}};
+}
+
+}  // namespace
+
+namespace {
+
+// The alternatives of `operand` in their order of trial, each writing the value to `out` on success.
+bool ordered_operand(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
+    using Rule = Parsed<PTXOperand> (*)(const Input&, Pos, ErrorState&);
+    static constexpr Rule alternatives[] = {vector_operand,    register_or_pair,   predicate, memory,
+                                            float_immediate,   negative_immediate, immediate, string_label,
+                                            label,             custom_register};
+    for (Rule rule : alternatives) {
+        if (auto m = rule(in, pos, err)) {
+            out = std::move(m->value);
+            end = m->end;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Tries `rules` in order, as the ordered choice would once the alternatives it skips have failed.
+template <auto... Rules>
+bool first_of(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
+    auto attempt = [&](auto rule) {
+        auto m = rule(in, pos, err);
+        if (!m) return false;
+        out = std::move(m->value);
+        end = m->end;
+        return true;
+    };
+    return (attempt(Rules) || ...);
 }
 
 }  // namespace
@@ -172,17 +205,39 @@ Parsed<PTXOperand> custom_register(const Input& in, Pos pos, ErrorState& err) {
 //     / "[" _ parse_register _ "+" _ "-" number _ "]" / "[" _ parse_register _ "+" _ number _ "]"
 //     / "[" _ parse_register _ "]" / "[" _ label_ _ "]" / "0f" hex / "-" number / number / "$str$" number
 //     / "$"? label_ / "%" letters
+// Hot: the instruction rule calls this for every operand, so it writes the value to `out` instead of returning it
+// up through a Match.
+bool operand_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
+    // Where the second pass records at `pos`, every alternative must record its own texts there.
+    if (err.recording() && pos == err.furthest()) return ordered_operand(in, pos, err, out, end);
+    // Otherwise the byte at `pos` picks the alternatives that can get past it: each of the others fails on its
+    // first character and marks only `pos`, which the one mark below stands for.
+    err.fail_at(pos, peg::Quoted<"{">::c_str());
+    const unsigned char c = in.at(pos);
+    switch (c) {
+        case '{':
+            return first_of<vector_operand>(in, pos, err, out, end);
+        case '%':
+            return first_of<register_or_pair, predicate, custom_register>(in, pos, err, out, end);
+        case '[':
+            return first_of<memory>(in, pos, err, out, end);
+        case '0':
+            return first_of<float_immediate, immediate>(in, pos, err, out, end);
+        case '-':
+            return first_of<negative_immediate>(in, pos, err, out, end);
+        case '$':
+            return first_of<string_label, label>(in, pos, err, out, end);
+        default:
+            if (peg::is_digit(c)) return first_of<immediate>(in, pos, err, out, end);
+            if (peg::is_letter(c) || c == '_') return first_of<label>(in, pos, err, out, end);
+            return false;
+    }
+}
+
 Parsed<PTXOperand> operand(const Input& in, Pos pos, ErrorState& err) {
-    if (auto v = vector_operand(in, pos, err)) return v;
-    if (auto r = register_or_pair(in, pos, err)) return r;
-    if (auto p = predicate(in, pos, err)) return p;
-    if (auto m = memory(in, pos, err)) return m;
-    if (auto f = float_immediate(in, pos, err)) return f;
-    if (auto n = negative_immediate(in, pos, err)) return n;
-    if (auto i = immediate(in, pos, err)) return i;
-    if (auto s = string_label(in, pos, err)) return s;
-    if (auto l = label(in, pos, err)) return l;
-    return custom_register(in, pos, err);
+    Match<PTXOperand> m{pos, PTXOperand{}};
+    if (!operand_into(in, pos, err, m.value, m.end)) return std::nullopt;
+    return m;
 }
 
 }  // namespace zorvane::parser

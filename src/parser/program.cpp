@@ -85,21 +85,18 @@ constexpr const char* kAlnumClass = "['0'..='9' | 'A'..='Z' | 'a'..='z']";
 constexpr const char* kInitialiserClass = "['0'..='9' | ',' | ' ']";
 
 // body: "{" _ (body_item (_ body_item)*)? _ "}" _
-// Items are taken by value; only statements and instructions are kept.
+// Only statements and instructions are kept.
 Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState& err) {
     Pos p = pos;
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
     ast::PTXFunctionBody body;
     p = skip_ws(in, p);
-    while (auto item = body_item(in, p, err)) {
-        if (auto* stmt = std::get_if<ast::body::Statement>(&item->value)) {
-            body.statements.push_back(std::move(stmt->_0));
-        } else if (auto* instr = std::get_if<ast::body::Instruction>(&item->value)) {
-            body.instructions.push_back(std::move(instr->_0));
-        }
-        p = skip_ws(in, item->end);
-    }
+    Pos item_end = p;
+    while (body_item_into(in, p, err, body, item_end)) p = skip_ws(in, item_end);
     if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
+    // A module holds many bodies, so the slack of their growth is given back.
+    body.statements.shrink_to_fit();
+    body.instructions.shrink_to_fit();
     return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
 }
 
@@ -301,7 +298,10 @@ Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err) {
         p = item->end;
     }
     p = skip_ws(in, p);
-    ast::Elaboration tables = ast::elaborate_functions(functions);
+    // The tables are only worth making for a value that can be returned: the entry discards a program that leaves
+    // text over, and the second pass runs only to find the error.
+    ast::Elaboration tables;
+    if (p >= in.size() && !err.recording()) tables = ast::elaborate_functions(functions);
     return Match<ast::PTXFile>{p,
                                ast::PTXFile{std::move(head->value), std::move(functions), std::move(tables.labels_ref),
                                             std::move(tables.instruction_map), std::move(tables.custom_registers)}};

@@ -128,23 +128,14 @@ ast::PTXRegister numbered_register(Family family, std::uint64_t number) {
     }
 }
 
-// The second pass's part of mark_failed_forms: each text, where it can count.
-void record_failed_forms(const Input& in, Pos pos, ErrorState& err, std::size_t matched) {
-    if (pos != err.furthest()) return;
-    for (std::size_t i = 0; i < matched; ++i)
-        if (!in.starts_with(pos, kForms[i].text)) err.fail_at(pos, kForms[i].expected);
-}
-
 // Marks the failures of the forms tried before the one at `matched` (all forms when none matched). A numbered
 // form whose prefix matched has marked its empty digit run already; every other one failed at `pos` on its text.
-// The first pass keeps only the furthest position, and the first form always fails at `pos` here, so its mark
-// stands for all of them.
 inline void mark_failed_forms(const Input& in, Pos pos, ErrorState& err, std::size_t matched) {
     if (matched == 0) return;
-    if (err.recording())
-        record_failed_forms(in, pos, err, matched);
-    else
-        err.fail_at(pos, kForms[0].expected);
+    err.fail_all_at(pos, [&in, pos, matched](auto&& mark) {
+        for (std::size_t i = 0; i < matched; ++i)
+            if (!in.starts_with(pos, kForms[i].text)) mark(kForms[i].expected);
+    });
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ using peg::Pos;
 Parsed<ast::PTXType> type_(const Input& in, Pos pos, ErrorState& err);
 Parsed<std::string> identifier(const Input& in, Pos pos, ErrorState& err);
 Parsed<std::string> label_(const Input& in, Pos pos, ErrorState& err);
-Parsed<std::string> modifier(const Input& in, Pos pos, ErrorState& err);
+// modifier*: where the run of modifiers ends ("." ['a'..='z' | '0'..='9']+ each); never fails.
+Pos modifiers(const Input& in, Pos pos, ErrorState& err);
 
 // opcodes.cpp
 Parsed<ast::PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err);
@@ -30,10 +31,16 @@ Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& er
 
 // operands.cpp
 Parsed<ast::PTXOperand> operand(const Input& in, Pos pos, ErrorState& err);
+// The same rule, writing the value to `out` and its end to `end` on success; for the hot caller.
+bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& out, Pos& end);
 
 // instructions.cpp
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
+// The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
+// body's lists (labels and calls are dropped there); both give the end in `end` on success.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
 
 // statements.cpp
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);

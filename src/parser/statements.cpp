@@ -130,7 +130,7 @@ Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err) {
         MemoryArray& a = shared->value;
         return Match<ast::PTXStatement>{shared->end,
                                         ast::statement::SharedMemory{PTXSpace::SharedMemory, a.type, a.count,
-                                                                     ast::operand::Label{std::move(a.name)}}};
+                                                                     ast::operand::Label{ast::Text{a.name}}}};
     }
     if (auto reg = register_declaration(in, pos, err)) return reg;
     if (auto pragma_line = pragma(in, pos, err))
@@ -139,7 +139,7 @@ Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err) {
         MemoryArray& a = local->value;
         return Match<ast::PTXStatement>{local->end,
                                         ast::statement::LocalMemory{PTXSpace::LocalMemory, a.type, a.count,
-                                                                    ast::operand::Label{std::move(a.name)}}};
+                                                                    ast::operand::Label{ast::Text{a.name}}}};
     }
     return std::nullopt;
 }

@@ -56,13 +56,27 @@ public:
 // Furthest failure and, in the second pass only, the expected texts recorded there.
 class ErrorState {
 public:
+    // Called for every failed terminal, so the first pass, which only keeps the furthest position, takes one
+    // predictable branch and a max; recording and suppression, both rare, are out of line.
     void fail_at(Pos pos, const char* expected) {
-        if (suppressed_ != 0) return;
-        if (!recording_) {
-            if (pos > furthest_) furthest_ = pos;
-        } else if (pos == furthest_) {
-            record(expected);
+        if (slow_) [[unlikely]] {
+            fail_slow(pos, expected);
+            return;
         }
+        furthest_ = pos > furthest_ ? pos : furthest_;
+    }
+
+    // Marks the failure of several alternatives that all failed at `pos`: the first pass keeps only the furthest
+    // position, so one mark stands for them all; the second records every text when `pos` can count. `texts` is
+    // called with a callback taking each expected text, in the order of trial.
+    template <class Texts>
+    void fail_all_at(Pos pos, Texts&& texts) {
+        if (!slow_) [[likely]] {
+            furthest_ = pos > furthest_ ? pos : furthest_;
+            return;
+        }
+        if (suppressed_ != 0 || pos != furthest_) return;
+        texts([this](const char* expected) { record(expected); });
     }
 
     Pos furthest() const noexcept { return furthest_; }
@@ -70,6 +84,7 @@ public:
     void start_second_pass() noexcept {
         recording_ = true;
         suppressed_ = 0;
+        slow_ = true;
     }
     // The recorded texts, distinct and in byte-wise order.
     std::vector<std::string_view> expected() const;
@@ -77,8 +92,14 @@ public:
     // Failures inside lookaheads and quiet parts are not recorded while one of these lives.
     class Quiet {
     public:
-        explicit Quiet(ErrorState& err) noexcept : err_{err} { ++err_.suppressed_; }
-        ~Quiet() { --err_.suppressed_; }
+        explicit Quiet(ErrorState& err) noexcept : err_{err} {
+            ++err_.suppressed_;
+            err_.slow_ = true;
+        }
+        ~Quiet() {
+            --err_.suppressed_;
+            err_.slow_ = err_.recording_ || err_.suppressed_ != 0;
+        }
         Quiet(const Quiet&) = delete;
         Quiet& operator=(const Quiet&) = delete;
 
@@ -87,11 +108,13 @@ public:
     };
 
 private:
+    void fail_slow(Pos pos, const char* expected);
     void record(const char* expected);
 
     Pos furthest_ = 0;
     unsigned suppressed_ = 0;
     bool recording_ = false;
+    bool slow_ = false;  // recording_ || suppressed_ != 0
     std::vector<const char*> expected_;
 };
 
