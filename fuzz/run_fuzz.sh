@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer binary with clang (core sources and the fuzz target, with address and undefined-behaviour
 # checks) and runs it: run_fuzz.sh [SECONDS [extra libFuzzer flags...]]. Work files go to fuzz/corpus-run/.
+# run_fuzz.sh merge: rebuilds the committed seed corpus fuzz/seeds/ as a minimal set of inputs, at most 4 KiB each,
+# that keeps the coverage of the seeds, the inputs found so far and fuzz/seeds/ itself.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+mode=run
 seconds=${1:-600}
+[[ $seconds == merge ]] && mode=merge
 shift || true
 
 # Aggregate class template argument deduction (used by the core) needs a recent clang.
@@ -35,7 +39,16 @@ done
 
 python3 "$here/make_seeds.py" "$work/seeds"
 
+if [[ $mode == merge ]]; then
+    rm -rf "$work/merged"
+    mkdir -p "$work/merged"
+    "$work/fuzz_entry" -merge=1 -max_len=4096 "$work/merged" "$here/seeds" "$work/corpus" "$work/seeds"
+    rm -rf "$here/seeds"
+    mv "$work/merged" "$here/seeds"
+    exit 0
+fi
+
 # The first directory receives new inputs; the others are only read.
 "$work/fuzz_entry" -max_total_time="$seconds" -dict="$here/ptx.dict" -max_len=16384 -timeout=20 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/crashes/" "$@" \
-    "$work/corpus" "$work/seeds" "$here/regressions"
+    "$work/corpus" "$work/seeds" "$here/seeds" "$here/regressions"

@@ -12,6 +12,9 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+// Older clang does not deduce aggregate template arguments without a guide.
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 void append_number(std::string& out, std::uint64_t n) {
     char digits[20];
