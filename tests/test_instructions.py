@@ -2,24 +2,10 @@
 import pytest
 
 import zorvane
+from ptx_tables import MEMBERS
 
 # Every opcode member in value order; the mnemonic is the name with its first letter in lower case.
-OPCODE_NAMES = """
-Abs Activemask Add Addc Alloca And Applypriority Atom Bar Barrier
-Bfe Bfi Bfind Bmsk Bra Brev Brkpt Brx Call Clusterlaunchcontrol
-Clz Cnot Copysign Cos Cp Createpolicy Cvt Cvta Discard Div
-Dp2a Dp4a Elect Ex2 Exit Fence Fma Fns Getctarank Griddepcontrol
-Isspacep Istypep Ld Ldmatrix Ldu Lg2 Lop3 Mad Mad24 Madc
-Mapa Match Max Mbarrier Membar Min Mma Mov Movmatrix Mul
-Mul24 Multimem Nanosleep Neg Not Or Pmevent Popc Prefetch Prefetchu
-Prmt Rcp Red Redux Rem Ret Rsqrt Sad Selp Set
-Setmaxnreg Setp Shf Shfl Shl Shr Sin Slct Sqrt St
-Stackrestore Stacksave Stmatrix Sub Subc Suld Suq Sured Sust Szext
-Tanh Tcgen05 Tensormap Testp Tex Tld4 Trap Txq Vabsdiff Vabsdiff2
-Vabsdiff4 Vadd Vadd2 Vadd4 Vavrg2 Vavrg4 Vmad Vmax Vmax2 Vmax4
-Vmin Vmin2 Vmin4 Vote Vset Vset2 Vset4 Vshl Vshr Vsub
-Vsub2 Vsub4 Wgmma Wmma Xor
-""".split()
+OPCODE_NAMES = MEMBERS["PTXOpcode"]
 PARSED_OPCODES = [(value, name) for value, name in enumerate(OPCODE_NAMES) if name != "Tld4"]
 
 MAX64 = 2**64 - 1
