@@ -1,10 +1,10 @@
 // Times the native parser alone over one file (best of N runs, in MB/s), or lists which files parse.
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <optional>
