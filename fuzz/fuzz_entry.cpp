@@ -173,16 +173,18 @@ void describe(std::string& out, const ast::PTXInstruction& instr, std::string_vi
     check(at.substr(0, mnemonic.size()) == mnemonic, "instruction offset does not point at its mnemonic",
           at.substr(0, 40));
     // The modifiers follow the mnemonic directly, each after a dot.
-    if (!instr.modifiers.empty()) {
-        std::string written = "." + instr.modifiers;
+    const std::string_view mods = instr.modifiers.view();
+    if (!mods.empty()) {
+        std::string written{"."};
+        written += mods;
         check(at.substr(mnemonic.size(), written.size()) == written, "modifiers are not the text after the mnemonic",
-              instr.modifiers);
-        check(instr.modifiers.back() != '.' && instr.modifiers.find("..") == std::string::npos,
-              "modifiers hold an empty modifier", instr.modifiers);
+              mods);
+        check(mods.back() != '.' && mods.find("..") == std::string_view::npos, "modifiers hold an empty modifier",
+              mods);
     }
-    for (char c : instr.modifiers)
+    for (char c : mods)
         check((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.', "modifier character outside its class",
-              instr.modifiers);
+              mods);
     std::string rendered = ast::instruction_text(instr);
     check_text(rendered, "instruction text is not UTF-8");
     out += number(instr.offset);

@@ -54,10 +54,9 @@ Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
     if (std::adjacent_find(result.instruction_map.begin(), result.instruction_map.end(), not_ascending) !=
         result.instruction_map.end()) {
         std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(), by_offset);
-        auto last_of_each = std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
-                                        [](const InstructionAddress& a, const InstructionAddress& b) {
-                                            return a.offset == b.offset;
-                                        });
+        auto last_of_each =
+            std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
+                        [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset == b.offset; });
         result.instruction_map.erase(result.instruction_map.begin(), last_of_each.base());
     }
 

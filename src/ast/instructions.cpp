@@ -4,16 +4,16 @@
 namespace zorvane::ast {
 
 bool is_float(const PTXInstruction& instr) {
-    const std::string& m = instr.modifiers;
-    return m.find("f32") != std::string::npos || m.find("f64") != std::string::npos ||
-           m.find("f8") != std::string::npos;
+    std::string_view m = instr.modifiers.view();
+    return m.find("f32") != std::string_view::npos || m.find("f64") != std::string_view::npos ||
+           m.find("f8") != std::string_view::npos;
 }
 
 std::string instruction_text(const PTXInstruction& instr) {
     std::string out = "PTXInstruction(opcode='";
     out += member_name(instr.opcode);
     out += "', modifiers='";
-    out += instr.modifiers;
+    out += instr.modifiers.view();
     out += "', operands=[";
     for (std::size_t i = 0; i < instr.operands.size(); ++i) {
         if (i != 0) out += ", ";

@@ -10,6 +10,7 @@
 #include "ast/enums.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/text.hpp"
 
 namespace zorvane::ast {
 
@@ -19,7 +20,7 @@ __extension__ typedef unsigned __int128 u128;
 struct PTXInstruction {
     std::uint64_t offset;  // byte offset of the first character of the mnemonic
     PTXOpcode opcode;
-    std::string modifiers;  // without leading dots, joined by "."
+    ShortText modifiers;  // without leading dots, joined by "."
     std::vector<PTXOperand> operands;
     std::optional<std::uint64_t> is_predicated;  // the guard's predicate number
 };

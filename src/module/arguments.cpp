@@ -142,6 +142,13 @@ bool from_python(PyObject* obj, ast::Text& out) {
     return true;
 }
 
+bool from_python(PyObject* obj, ast::ShortText& out) {
+    std::string_view text;
+    if (!borrow_text(obj, text)) return false;
+    out.assign(text);
+    return true;
+}
+
 bool from_python(PyObject* obj, std::uint64_t& out) {
     PyRef index;
     if (!PyLong_Check(obj)) {

@@ -32,6 +32,7 @@ void raise_cannot_cast(PyObject* obj, std::string_view target);
 bool borrow_text(PyObject* obj, std::string_view& out);  // valid while `obj` lives
 bool from_python(PyObject* obj, std::string& out);
 bool from_python(PyObject* obj, ast::Text& out);
+bool from_python(PyObject* obj, ast::ShortText& out);
 bool from_python(PyObject* obj, std::uint64_t& out);
 bool from_python(PyObject* obj, ast::u128& out);
 // Lists take any sequence but a str.

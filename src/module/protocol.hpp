@@ -182,6 +182,12 @@ inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
 inline PyObject* to_python(const std::string& text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
+inline PyObject* to_python(std::string_view view) {
+    return PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
+}
+inline PyObject* to_python(const ast::ShortText& text) {
+    return to_python(text.view());
+}
 inline PyObject* to_python(const ast::Text& text) {
     std::string_view view = text.view();
     return PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));

@@ -44,29 +44,35 @@ bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruc
     p = skip_ws(in, modifiers_end);
 
     // The operands are read into a buffer reused by every instruction of the thread and then moved into a list
-    // of exactly their number: one allocation per instruction and no slack, for the many that a module holds.
+    // of exactly their number: one allocation per instruction and no slack, for the many that a module holds. The
+    // buffer's entries stay constructed between instructions (moved-from ones are empty), so each operand is
+    // only overwritten there.
     thread_local std::vector<ast::PTXOperand> scratch;
-    scratch.clear();
-    scratch.emplace_back();
-    if (operand_into(in, p, err, scratch.back(), p)) {
+    std::size_t count = 0;
+    auto next_slot = [&]() -> ast::PTXOperand& {
+        if (count == scratch.size()) scratch.emplace_back();
+        return scratch[count];
+    };
+    if (operand_into(in, p, err, next_slot(), p)) {
+        ++count;
         while (true) {
             Pos comma = p;
             if (!match_literal<",">(in, skip_ws(in, p), err, comma)) break;
-            scratch.emplace_back();
-            if (!operand_into(in, skip_ws(in, comma), err, scratch.back(), p)) {
-                scratch.pop_back();
-                break;
-            }
+            if (!operand_into(in, skip_ws(in, comma), err, next_slot(), p)) break;
+            ++count;
         }
-    } else {
-        scratch.pop_back();
     }
     p = skip_ws(in, p);
 
     if (!match_literal<";">(in, p, err, p)) return false;
     end = skip_ws(in, p);
 
-    out.operands.assign(std::make_move_iterator(scratch.begin()), std::make_move_iterator(scratch.end()));
+    // The second pass only looks for the error and discards every value, so it keeps none.
+    if (err.recording()) return true;
+
+    const auto first = scratch.begin();
+    out.operands.assign(std::make_move_iterator(first),
+                        std::make_move_iterator(first + static_cast<std::ptrdiff_t>(count)));
 
     // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
     if (modifiers_end != modifiers_start)

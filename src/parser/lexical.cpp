@@ -32,6 +32,13 @@ constexpr bool is_modifier_char(unsigned char c) {
     return peg::is_lower(c) || peg::is_digit(c);
 }
 
+// is_modifier_char as a table, for the loop that every instruction's modifiers go through.
+constexpr std::array<bool, 256> kModifierChars = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c) table[c] = is_modifier_char(static_cast<unsigned char>(c));
+    return table;
+}();
+
 std::string text_between(const Input& in, Pos begin, Pos end) {
     return std::string{in.text.substr(begin, end - begin)};
 }
@@ -96,7 +103,7 @@ Pos modifiers(const Input& in, Pos pos, ErrorState& err) {
             return pos;
         }
         Pos end = pos + 1;
-        while (end < size && is_modifier_char(static_cast<unsigned char>(text[end]))) ++end;
+        while (end < size && kModifierChars[static_cast<unsigned char>(text[end])]) ++end;
         err.fail_at(end, kModifierClass);
         if (end == pos + 1) return pos;
         pos = end;

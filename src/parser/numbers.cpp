@@ -70,7 +70,7 @@ bool accumulate_decimal(const Input& in, Pos begin, Pos end, U& value) {
 
 }  // namespace
 
-std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end) {
+std::uint64_t decimal_u64_any(const Input& in, Pos begin, Pos end) {
     std::uint64_t value;
     if (!accumulate_decimal<std::uint64_t, std::numeric_limits<std::uint64_t>::max()>(in, begin, end, value))
         out_of_range(in, begin, end, {}, "does not fit in 64 bits");

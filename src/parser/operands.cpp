@@ -43,21 +43,33 @@ Parsed<PTXOperand> vector_operand(const Input& in, Pos pos, ErrorState& err) {
     return Match<PTXOperand>{close->end, ast::operand::VectorOperand{std::move(registers)}};
 }
 
-// parse_register "|" "%p" number / parse_register
-Parsed<PTXOperand> register_or_pair(const Input& in, Pos pos, ErrorState& err) {
+// parse_register "|" "%p" number / parse_register, writing the operand to `out`: registers are the most common
+// operands, so this one skips the Match that the other alternatives return.
+bool register_or_pair_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
     // Both alternatives begin with the same register, and reading it again would give the same result and
     // the same failure marks, so it is read once.
     auto reg = parse_register(in, pos, err);
-    if (!reg) return std::nullopt;
+    if (!reg) return false;
     if (auto bar = literal<"|">(in, reg->end, err)) {
         if (auto p = literal<"%p">(in, bar->end, err)) {
-            Pos end = peg::digits(in, p->end, err);
-            if (end != p->end)
-                return Match<PTXOperand>{
-                    end, ast::operand::RegPredPair{std::move(reg->value), decimal_u64(in, p->end, end)}};
+            Pos digits_end = peg::digits(in, p->end, err);
+            if (digits_end != p->end) {
+                std::uint64_t number = decimal_u64(in, p->end, digits_end);
+                out.emplace<ast::operand::RegPredPair>(std::move(reg->value), number);
+                end = digits_end;
+                return true;
+            }
         }
     }
-    return Match<PTXOperand>{reg->end, ast::operand::Register{std::move(reg->value)}};
+    out.emplace<ast::operand::Register>(std::move(reg->value));
+    end = reg->end;
+    return true;
+}
+
+Parsed<PTXOperand> register_or_pair(const Input& in, Pos pos, ErrorState& err) {
+    Match<PTXOperand> m{pos, PTXOperand{}};
+    if (!register_or_pair_into(in, pos, err, m.value, m.end)) return std::nullopt;
+    return m;
 }
 
 // "%p" number
@@ -173,9 +185,9 @@ namespace {
 // The alternatives of `operand` in their order of trial, each writing the value to `out` on success.
 bool ordered_operand(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
     using Rule = Parsed<PTXOperand> (*)(const Input&, Pos, ErrorState&);
-    static constexpr Rule alternatives[] = {vector_operand,    register_or_pair,   predicate, memory,
-                                            float_immediate,   negative_immediate, immediate, string_label,
-                                            label,             custom_register};
+    static constexpr Rule alternatives[] = {vector_operand,  register_or_pair,   predicate, memory,
+                                            float_immediate, negative_immediate, immediate, string_label,
+                                            label,           custom_register};
     for (Rule rule : alternatives) {
         if (auto m = rule(in, pos, err)) {
             out = std::move(m->value);
@@ -218,7 +230,8 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Po
         case '{':
             return first_of<vector_operand>(in, pos, err, out, end);
         case '%':
-            return first_of<register_or_pair, predicate, custom_register>(in, pos, err, out, end);
+            return register_or_pair_into(in, pos, err, out, end) ||
+                   first_of<predicate, custom_register>(in, pos, err, out, end);
         case '[':
             return first_of<memory>(in, pos, err, out, end);
         case '0':

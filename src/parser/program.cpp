@@ -1,6 +1,7 @@
 // The module rules: header, top-level items, function signatures and the whole program.
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,14 +90,30 @@ constexpr const char* kInitialiserClass = "['0'..='9' | ',' | ' ']";
 Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState& err) {
     Pos p = pos;
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
-    ast::PTXFunctionBody body;
+    // The items are gathered in lists that the thread reuses from body to body and then moved into lists of
+    // exactly their size: a module holds many bodies, and this way they carry no slack and their growth neither
+    // moves the items again nor frees blocks along the way.
+    thread_local ast::PTXFunctionBody gathered;
+    gathered.statements.clear();
+    gathered.instructions.clear();
     p = skip_ws(in, p);
     Pos item_end = p;
-    while (body_item_into(in, p, err, body, item_end)) p = skip_ws(in, item_end);
+    while (body_item_into(in, p, err, gathered, item_end)) p = skip_ws(in, item_end);
     if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
-    // A module holds many bodies, so the slack of their growth is given back.
-    body.statements.shrink_to_fit();
-    body.instructions.shrink_to_fit();
+    ast::PTXFunctionBody body;
+    // The second pass only looks for the error and discards every value, so it keeps none.
+    if (!err.recording()) {
+        body.statements.assign(std::make_move_iterator(gathered.statements.begin()),
+                               std::make_move_iterator(gathered.statements.end()));
+        body.instructions.assign(std::make_move_iterator(gathered.instructions.begin()),
+                                 std::make_move_iterator(gathered.instructions.end()));
+    }
+    gathered.statements.clear();
+    gathered.instructions.clear();
+    // A thread keeps no more than a typical body's room once a huge one is done.
+    constexpr std::size_t kKeptRoom = 1 << 14;
+    if (gathered.instructions.capacity() > kKeptRoom) gathered.instructions = {};
+    if (gathered.statements.capacity() > kKeptRoom) gathered.statements = {};
     return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
 }
 

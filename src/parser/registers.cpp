@@ -147,8 +147,33 @@ inline void mark_failed_forms(const Input& in, Pos pos, ErrorState& err, std::si
 // number: ['0'..='9']+
 Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& err) {
     if (in.at(pos) == '%') {
+        // Nearly every register is numbered, so those take a short way with the same outcome and marks as the loop
+        // below: "%rd" and then "%r" are the only forms after "%r", "%f" the only one after "%f", and a number
+        // must follow; anything else goes the long way.
+        static_assert(kForms[2].text == "%rd" && kForms[3].text == "%r" && kForms[4].text == "%f");
+        const unsigned char second = in.at(pos + 1);
+        if (second == 'r' || second == 'f') {
+            std::size_t index = second == 'f' ? 4 : 3;
+            if (second == 'r' && in.at(pos + 2) == 'd') index = 2;
+            const Pos after = pos + kForms[index].text.size();
+            // The digits are read and summed in one pass; a run too long to be sure to fit is converted again
+            // with the check.
+            const char* text = in.text.data();
+            const std::size_t size = in.size();
+            Pos end = after;
+            std::uint64_t number = 0;
+            while (end < size && peg::is_digit(static_cast<unsigned char>(text[end]))) {
+                number = number * 10 + static_cast<std::uint64_t>(text[end] - '0');
+                ++end;
+            }
+            if (end != after) {
+                err.fail_at(end, peg::kDigitClass);
+                mark_failed_forms(in, pos, err, index);
+                if (end - after > 19) number = decimal_u64(in, after, end);
+                return Match<ast::PTXRegister>{end, numbered_register(kForms[index].family, number)};
+            }
+        }
         // Forms of other groups cannot match here, so trying only this group in order finds the same first match.
-        unsigned char second = in.at(pos + 1);
         for (std::size_t k = kBySecondByte.begin[second]; k < kBySecondByte.begin[second + 1u]; ++k) {
             std::size_t index = kBySecondByte.members[k];
             const RegisterForm& form = kForms[index];

@@ -1,6 +1,7 @@
 // The grammar rules, from single tokens up to the whole module. Each starts exactly at the position it is given.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,7 +57,15 @@ Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err);
 
 // Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange
 // naming the number and its line and column.
-std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end);
+std::uint64_t decimal_u64_any(const Input& in, Pos begin, Pos end);
+// Runs of up to 19 digits always fit, and nearly every number is one, so they take an inline loop without checks.
+inline std::uint64_t decimal_u64(const Input& in, Pos begin, Pos end) {
+    if (end - begin > 19) return decimal_u64_any(in, begin, end);
+    const char* text = in.text.data();
+    std::uint64_t value = 0;
+    for (Pos i = begin; i < end; ++i) value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    return value;
+}
 std::uint64_t negated_decimal_u64(const Input& in, Pos begin, Pos end);  // magnitude at most 2^63
 std::uint64_t hex_u64(const Input& in, Pos begin, Pos end);
 ast::u128 decimal_u128(const Input& in, Pos begin, Pos end);

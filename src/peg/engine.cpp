@@ -2,6 +2,7 @@
 #include "peg/engine.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zorvane::peg {
 
@@ -28,10 +29,16 @@ std::vector<std::string_view> ErrorState::expected() const {
 
 Location locate(const Input& in, Pos pos) {
     if (pos > in.size()) throw InternalError{"error position lies past the end of the input"};
-    std::string_view before = in.text.substr(0, pos);
-    std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    std::size_t line_start = before.rfind('\n');
-    line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
+    // Lines are found with memchr, which is much faster than a byte loop over a large input.
+    const char* text = in.text.data();
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    while (line_start < pos) {
+        const void* found = std::memchr(text + line_start, '\n', pos - line_start);
+        if (found == nullptr) break;
+        ++line;
+        line_start = static_cast<std::size_t>(static_cast<const char*>(found) - text) + 1;
+    }
     std::size_t column = 1;
     for (Pos i = line_start; i < pos; ++i) {
         // Continuation bytes of a multi-byte character do not start a character.

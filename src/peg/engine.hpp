@@ -60,7 +60,8 @@ public:
     // predictable branch and a max; recording and suppression, both rare, are out of line.
     void fail_at(Pos pos, const char* expected) {
         if (slow_) [[unlikely]] {
-            fail_slow(pos, expected);
+            // Only a failure at the furthest position can be recorded, and most are elsewhere.
+            if (pos == furthest_ || !recording_) fail_slow(pos, expected);
             return;
         }
         furthest_ = pos > furthest_ ? pos : furthest_;
