@@ -497,6 +497,39 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
     }
 }
 
+// Wherever the fast instruction scanner of the first pass recognises an instruction, the marking rule must give the
+// same value and end, and mark nothing past that end.
+void check_fast_instruction(std::string_view text) {
+    peg::Input in{text};
+    std::size_t tried = 0;
+    for (peg::Pos pos = 0; pos <= text.size() && tried < 64; ++pos) {
+        if (pos != 0 && text[pos - 1] != '\n' && text[pos - 1] != ';') continue;
+        ++tried;
+        for (peg::Pos start : {pos, peg::skip_ws(in, pos)}) {
+            ast::PTXInstruction fast;
+            peg::Pos fast_end = 0;
+            if (!parser::fast_instruction_into(in, start, fast, fast_end)) continue;
+            ast::PTXInstruction generic;
+            peg::Pos generic_end = 0;
+            peg::ErrorState err;
+            bool matched = false;
+            try {
+                matched = parser::generic_instruction_into(in, start, err, generic, generic_end);
+            } catch (const peg::NumberOutOfRange& e) {
+                fail("the rule ends out of range where the fast scanner matched", e.what());
+            }
+            check(matched, "the fast scanner matched an instruction that the rule rejects");
+            check(fast_end == generic_end, "the fast scanner and the rule end an instruction differently");
+            check(err.furthest() <= generic_end, "the instruction rule marked past the end of its match");
+            std::string a, b;
+            describe(a, fast, text);
+            describe(b, generic, text);
+            check(a == b && fast.modifiers == generic.modifiers && fast.is_predicated == generic.is_predicated,
+                  "the fast scanner and the rule give different instructions", a + " vs " + b);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -506,6 +539,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_input = text;
 
     check_program(text);
+    check_fast_instruction(text);
 
     std::optional<ast::PTXInstruction> instruction;
     Result single = check_instruction(text, &instruction);

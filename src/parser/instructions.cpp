@@ -20,7 +20,7 @@ using peg::Unit;
 // instruction: ("@%p" digits)? _ opcode modifier* _ (operand (_ "," _ operand)*)? _ ";" _
 // Hot: a function body holds mostly instructions, so this fills `out` where it will stay instead of moving the
 // value up; `out` is unspecified after a failure.
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
+bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
     // The guard must be the very first thing; without digits it is dropped and the opcode fails on the "@".
     out.is_predicated.reset();
     Pos p = pos;
@@ -80,6 +80,16 @@ bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruc
     else
         out.modifiers.clear();
     return true;
+}
+
+// The first pass keeps only the furthest failure. Every mark the rule makes for an instruction that it matches lies
+// at or before the instruction's end (after its trailing whitespace), and every caller marks at or after that end
+// next: the following body item, the "}" of the body, or the end-of-input check. So where the fast scanner
+// recognises the whole instruction, skipping its marks changes nothing; where it is unsure, the rule runs from the
+// same start and marks as always. The second pass runs the rule alone.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
+    if (!err.recording() && fast_instruction_into(in, pos, out, end)) return true;
+    return generic_instruction_into(in, pos, err, out, end);
 }
 
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err) {

@@ -168,4 +168,63 @@ Parsed<PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err) {
     return std::nullopt;
 }
 
+namespace {
+
+// Every mnemonic in an open-addressed table keyed by a hash of its length and four of its bytes, for the fast
+// instruction scanner, which looks up a whole word at once.
+constexpr std::size_t kLongestMnemonic = [] {
+    std::size_t n = 0;
+    for (const Mnemonic& m : kMnemonics) n = m.text.size() > n ? m.text.size() : n;
+    return n;
+}();
+
+constexpr std::size_t kWordSlots = 512;
+
+constexpr std::size_t word_hash(const char* word, std::size_t size) {
+    const auto byte = [word](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(word[i])); };
+    return (byte(0) + byte(1) * 17 + byte(size - 1) * 17 + byte(size / 2) * 47 + size * 59) % kWordSlots;
+}
+
+struct WordTable {
+    std::array<std::uint8_t, kWordSlots> slot{};  // index into kMnemonics plus one; 0 for an empty slot
+    std::size_t longest_probe = 0;
+};
+
+constexpr WordTable build_word_table() {
+    WordTable table{};
+    for (std::size_t i = 0; i < kMnemonics.size(); ++i) {
+        std::size_t h = word_hash(kMnemonics[i].text.data(), kMnemonics[i].text.size());
+        std::size_t probe = 1;
+        while (table.slot[h] != 0) {
+            h = (h + 1) % kWordSlots;
+            ++probe;
+        }
+        table.slot[h] = static_cast<std::uint8_t>(i + 1);
+        table.longest_probe = probe > table.longest_probe ? probe : table.longest_probe;
+    }
+    return table;
+}
+
+constexpr WordTable kWords = build_word_table();
+static_assert(kWords.longest_probe <= 2, "the mnemonic hash collides too often");
+
+}  // namespace
+
+bool opcode_of_word(std::string_view word, PTXOpcode& out) {
+    if (word.size() < 2 || word.size() > kLongestMnemonic) return false;
+    std::size_t h = word_hash(word.data(), word.size());
+    while (kWords.slot[h] != 0) {
+        const Mnemonic& m = kMnemonics[kWords.slot[h] - 1u];
+        // Lengths first and then the bytes, inline: a library comparison costs more than these few bytes.
+        bool same = m.text.size() == word.size();
+        for (std::size_t i = 0; same && i < word.size(); ++i) same = m.text[i] == word[i];
+        if (same) {
+            out = m.opcode;
+            return true;
+        }
+        h = (h + 1) % kWordSlots;
+    }
+    return false;
+}
+
 }  // namespace zorvane::parser

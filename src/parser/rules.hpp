@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ast/file.hpp"
@@ -26,6 +27,8 @@ Pos modifiers(const Input& in, Pos pos, ErrorState& err);
 
 // opcodes.cpp
 Parsed<ast::PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err);
+// The mnemonic that is exactly `word`, if any.
+bool opcode_of_word(std::string_view word, ast::PTXOpcode& out);
 
 // registers.cpp
 Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& err);
@@ -42,6 +45,13 @@ Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 // body's lists (labels and calls are dropped there); both give the end in `end` on success.
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
+// instruction_into without its fast scanner: the rule as written, marking every failure.
+bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
+
+// fast_instruction.cpp
+// The common shapes of an instruction, read without marking any failure: true with the value and end the
+// instruction rule would give, or false when unsure, with `out` unspecified. For the first pass only.
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end);
 
 // statements.cpp
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);

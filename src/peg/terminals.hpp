@@ -92,16 +92,27 @@ inline Pos digits(const Input& in, Pos pos, ErrorState& err) {
     return run<is_digit>(in, pos, err, kDigitClass);
 }
 
+// Bytes that may start whitespace: 1 for a blank, 2 for the "/" of a comment; most calls stop at their first byte,
+// which one table look-up decides.
+inline constexpr std::array<unsigned char, 256> kWhitespaceStart = [] {
+    std::array<unsigned char, 256> table{};
+    table[' '] = table['\t'] = table['\r'] = table['\n'] = 1;
+    table['/'] = 2;
+    return table;
+}();
+
 // The whitespace rule `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and is
 // quiet, so it records nothing.
+
 inline Pos skip_ws(const Input& in, Pos pos) noexcept {
     const std::size_t size = in.size();
     const char* text = in.text.data();
     while (pos < size) {
-        char c = text[pos];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+        const unsigned char kind = kWhitespaceStart[static_cast<unsigned char>(text[pos])];
+        if (kind == 0) break;
+        if (kind == 1) {
             ++pos;
-        } else if (c == '/' && pos + 1 < size && text[pos + 1] == '/') {
+        } else if (pos + 1 < size && text[pos + 1] == '/') {
             pos += 2;
             while (pos < size && text[pos] != '\n') ++pos;
             if (pos < size) ++pos;

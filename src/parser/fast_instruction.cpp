@@ -1,0 +1,361 @@
+// The fast scanner for the common shapes of an instruction, used by the first pass in place of the marking rules.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "parser/rules.hpp"
+#include "peg/terminals.hpp"
+
+namespace zorvane::parser {
+
+using peg::skip_ws;
+
+namespace {
+
+// Each reader below gives the value and end that the rule would give at `pos`, or false when it is unsure; it
+// never marks, throws or reads past the text. Numbers are taken only when they are too short to overflow, so any
+// out-of-range failure is left to the rule.
+constexpr std::size_t kSafeDigits = 18;
+constexpr std::size_t kSafeHexDigits = 16;
+
+// ['a'..='z' | '0'..='9'], the bytes of mnemonics and modifiers, as a table for the loops over them.
+constexpr std::array<bool, 256> kWordChars = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c)
+        table[c] = peg::is_lower(static_cast<unsigned char>(c)) || peg::is_digit(static_cast<unsigned char>(c));
+    return table;
+}();
+
+constexpr bool is_modifier_char(unsigned char c) {
+    return kWordChars[c];
+}
+constexpr bool is_label_char(unsigned char c) {
+    return peg::is_letter(c) || peg::is_digit(c) || c == '_';
+}
+
+// A run of 1 to kSafeDigits digits at `pos`.
+bool read_decimal(const Input& in, Pos pos, std::uint64_t& value, Pos& end) {
+    const char* text = in.text.data();
+    const std::size_t size = in.size();
+    Pos p = pos;
+    std::uint64_t v = 0;
+    while (p < size && peg::is_digit(static_cast<unsigned char>(text[p]))) {
+        v = v * 10 + static_cast<std::uint64_t>(text[p] - '0');
+        ++p;
+    }
+    if (p == pos || p - pos > kSafeDigits) return false;
+    value = v;
+    end = p;
+    return true;
+}
+
+Pos label_run(const Input& in, Pos pos) {
+    while (pos < in.size() && is_label_char(in.at(pos))) ++pos;
+    return pos;
+}
+
+// A register or an operand as read, in plain fields, so that the reader fills a buffer without constructing,
+// moving or destroying variants; each becomes its tree value once, in place, in a list of exactly its size.
+enum class RegKind : std::uint8_t { General, Wide, Float, Special };
+
+struct RegisterRead {
+    RegKind kind;
+    ast::PTXSpecialRegister special;
+    ast::PTXDirection direction;
+    std::uint64_t number;
+};
+
+enum class OperandKind : std::uint8_t {
+    Immediate,
+    FloatImmediate,
+    Register,
+    Predicate,
+    MemoryLbl,
+    MemoryRegDisp,
+    Label,
+    Vector
+};
+
+struct OperandRead {
+    OperandKind kind;
+    RegisterRead reg;
+    std::uint64_t value;  // the number
+    // The text of a label, or the registers of a vector in VectorRegisters.
+    std::size_t begin;
+    std::size_t length;
+};
+
+// The special registers, through the rule itself with marks that go nowhere; rare, so kept out of the inlined
+// register reader.
+[[gnu::noinline]] bool read_special_register(const Input& in, Pos pos, RegisterRead& out, Pos& end) {
+    ErrorState ignored;
+    auto reg = parse_register(in, pos, ignored);
+    if (!reg) return false;
+    const auto* special = std::get_if<ast::reg::Special>(&reg->value);
+    if (special == nullptr) return false;
+    out.kind = RegKind::Special;
+    out.special = special->_0;
+    out.direction = special->_1;
+    end = reg->end;
+    return true;
+}
+
+// parse_register: "%r", "%rd" and "%f" with a number directly, anything else as a special register (only those
+// three families have numbers, so the rule cannot overflow there).
+bool read_register(const Input& in, Pos pos, RegisterRead& out, Pos& end) {
+    if (in.at(pos) != '%') return false;
+    const unsigned char second = in.at(pos + 1);
+    if (second == 'r' || second == 'f') {
+        const bool wide = second == 'r' && in.at(pos + 2) == 'd';
+        out.kind = wide ? RegKind::Wide : second == 'r' ? RegKind::General : RegKind::Float;
+        return read_decimal(in, pos + (wide ? 3 : 2), out.number, end);
+    }
+    return read_special_register(in, pos, out, end);
+}
+
+ast::PTXRegister make_register(const RegisterRead& r) {
+    switch (r.kind) {
+        case RegKind::General:
+            return ast::reg::General{r.number};
+        case RegKind::Wide:
+            return ast::reg::Wide{r.number};
+        case RegKind::Float:
+            return ast::reg::Float{r.number};
+        default:
+            return ast::reg::Special{r.special, r.direction};
+    }
+}
+
+// The registers of the vector operands of the instruction being read; more are left to the rule.
+struct VectorRegisters {
+    static constexpr std::size_t kCapacity = 32;
+    RegisterRead items[kCapacity];
+    std::size_t size = 0;
+};
+
+// "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
+bool read_vector(const Input& in, Pos pos, OperandRead& out, Pos& end, VectorRegisters& vectors) {
+    out.kind = OperandKind::Vector;
+    out.begin = vectors.size;
+    Pos p = skip_ws(in, pos + 1);
+    if (in.at(p) != '}') {
+        while (true) {
+            if (vectors.size == VectorRegisters::kCapacity) return false;
+            Pos reg_end = p;
+            if (!read_register(in, p, vectors.items[vectors.size++], reg_end)) return false;
+            p = skip_ws(in, reg_end);
+            if (in.at(p) == '}') break;
+            if (in.at(p) != ',') return false;
+            p = skip_ws(in, p + 1);
+        }
+    }
+    out.length = vectors.size - out.begin;
+    end = p + 1;
+    return true;
+}
+
+// "[" _ parse_register _ ("+" _ "-"? number _)? "]" / "[" _ label_ _ "]"
+bool read_memory(const Input& in, Pos pos, OperandRead& out, Pos& end) {
+    const Pos inside = skip_ws(in, pos + 1);
+    if (in.at(inside) == '%') {
+        Pos p = inside;
+        if (!read_register(in, inside, out.reg, p)) return false;
+        p = skip_ws(in, p);
+        std::uint64_t displacement = 0;
+        if (in.at(p) == '+') {
+            p = skip_ws(in, p + 1);
+            const bool negative = in.at(p) == '-';
+            if (negative) ++p;
+            if (!read_decimal(in, p, displacement, p)) return false;
+            if (negative) displacement = 0 - displacement;
+            p = skip_ws(in, p);
+        }
+        if (in.at(p) != ']') return false;
+        out.kind = OperandKind::MemoryRegDisp;
+        out.value = displacement;
+        end = p + 1;
+        return true;
+    }
+    const Pos name_end = label_run(in, inside);
+    if (name_end == inside) return false;
+    const Pos close = skip_ws(in, name_end);
+    if (in.at(close) != ']') return false;
+    out.kind = OperandKind::MemoryLbl;
+    out.begin = inside;
+    out.length = name_end - inside;
+    end = close + 1;
+    return true;
+}
+
+// The operand rule, by its first byte as the rule dispatches.
+bool read_operand(const Input& in, Pos pos, OperandRead& out, Pos& end, VectorRegisters& vectors) {
+    const unsigned char c = in.at(pos);
+    switch (c) {
+        case '%':
+            // "%p" and a digit can only be a predicate: the registers after "%p" are "%pm0" to "%pm3".
+            if (in.at(pos + 1) == 'p' && peg::is_digit(in.at(pos + 2))) {
+                out.kind = OperandKind::Predicate;
+                return read_decimal(in, pos + 2, out.value, end);
+            }
+            // A register followed by "|" may be a register-predicate pair; the rule decides those.
+            out.kind = OperandKind::Register;
+            return read_register(in, pos, out.reg, end) && in.at(end) != '|';
+        case '[':
+            return read_memory(in, pos, out, end);
+        case '{':
+            return read_vector(in, pos, out, end, vectors);
+        case '-':
+            out.kind = OperandKind::Immediate;
+            if (!read_decimal(in, pos + 1, out.value, end)) return false;
+            out.value = 0 - out.value;
+            return true;
+        case '$':
+            out.kind = OperandKind::Label;
+            if (in.starts_with(pos, "$str$")) {
+                Pos p = pos + 5;
+                while (peg::is_digit(in.at(p))) ++p;
+                if (p == pos + 5) return false;
+                out.begin = pos;
+                out.length = p - pos;
+                end = p;
+                return true;
+            }
+            end = label_run(in, pos + 1);
+            out.begin = pos + 1;
+            out.length = end - out.begin;
+            return end != pos + 1;
+        default:
+            break;
+    }
+    if (c == '0' && in.at(pos + 1) == 'f') {
+        Pos p = pos + 2;
+        std::uint64_t bits = 0;
+        while (peg::is_hex(in.at(p))) {
+            const unsigned char digit = in.at(p);
+            bits = (bits << 4) | (peg::is_digit(digit) ? digit - '0' : (digit | 0x20u) - 'a' + 10);
+            ++p;
+        }
+        if (p == pos + 2 || p - pos - 2 > kSafeHexDigits) return false;
+        out.kind = OperandKind::FloatImmediate;
+        out.value = bits;
+        end = p;
+        return true;
+    }
+    if (peg::is_digit(c)) {
+        out.kind = OperandKind::Immediate;
+        return read_decimal(in, pos, out.value, end);
+    }
+    if (peg::is_letter(c) || c == '_') {
+        out.kind = OperandKind::Label;
+        end = label_run(in, pos);
+        out.begin = pos;
+        out.length = end - pos;
+        return true;
+    }
+    return false;
+}
+
+void append_operand(const Input& in, const OperandRead& r, const VectorRegisters& vectors,
+                    std::vector<ast::PTXOperand>& list) {
+    using namespace ast::operand;
+    const auto text = [&] { return ast::Text{in.text.substr(r.begin, r.length)}; };
+    switch (r.kind) {
+        case OperandKind::Immediate:
+            list.emplace_back(std::in_place_type<Immediate>, r.value);
+            return;
+        case OperandKind::FloatImmediate:
+            list.emplace_back(std::in_place_type<FloatImmediate>, r.value);
+            return;
+        case OperandKind::Register:
+            list.emplace_back(std::in_place_type<Register>, make_register(r.reg));
+            return;
+        case OperandKind::Predicate:
+            list.emplace_back(std::in_place_type<Predicate>, r.value);
+            return;
+        case OperandKind::MemoryLbl:
+            list.emplace_back(std::in_place_type<MemoryLbl>, text());
+            return;
+        case OperandKind::MemoryRegDisp:
+            list.emplace_back(std::in_place_type<MemoryRegDisp>, make_register(r.reg), r.value);
+            return;
+        case OperandKind::Label:
+            list.emplace_back(std::in_place_type<Label>, text());
+            return;
+        case OperandKind::Vector: {
+            std::vector<ast::PTXRegister> registers;
+            registers.reserve(r.length);
+            for (std::size_t i = 0; i < r.length; ++i) registers.push_back(make_register(vectors.items[r.begin + i]));
+            list.emplace_back(std::in_place_type<VectorOperand>, std::move(registers));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end) {
+    const char* text = in.text.data();
+    const std::size_t size = in.size();
+    Pos p = pos;
+
+    // ("@%p" digits)?: a guard without digits fails the rule, which the rule reports.
+    std::optional<std::uint64_t> guard;
+    if (in.at(p) == '@') {
+        std::uint64_t number = 0;
+        if (!in.starts_with(p, "@%p") || !read_decimal(in, p + 3, number, p)) return false;
+        guard = number;
+    }
+    p = skip_ws(in, p);
+
+    // The mnemonics are words of lower-case letters and digits, and longer ones are tried first, so the rule takes
+    // the mnemonic that is the whole word when there is one; other words are left to it.
+    const Pos word_start = p;
+    while (p < size && is_modifier_char(static_cast<unsigned char>(text[p]))) ++p;
+    ast::PTXOpcode opcode{};
+    if (!opcode_of_word(in.text.substr(word_start, p - word_start), opcode)) return false;
+
+    // ("." ['a'..='z' | '0'..='9']+)*
+    const Pos modifiers_start = p;
+    while (p + 1 < size && text[p] == '.' && is_modifier_char(static_cast<unsigned char>(text[p + 1]))) {
+        p += 2;
+        while (p < size && is_modifier_char(static_cast<unsigned char>(text[p]))) ++p;
+    }
+    const Pos modifiers_end = p;
+    p = skip_ws(in, p);
+
+    // (operand (_ "," _ operand)*)? _ ";"
+    constexpr std::size_t kMaxOperands = 16;
+    OperandRead operands[kMaxOperands];
+    std::size_t count = 0;
+    VectorRegisters vectors;
+    if (in.at(p) != ';') {
+        while (true) {
+            if (count == kMaxOperands) return false;
+            Pos operand_end = p;
+            if (!read_operand(in, p, operands[count], operand_end, vectors)) return false;
+            ++count;
+            p = skip_ws(in, operand_end);
+            if (in.at(p) == ';') break;
+            if (in.at(p) != ',') return false;
+            p = skip_ws(in, p + 1);
+        }
+    }
+    end = skip_ws(in, p + 1);
+
+    out.offset = word_start;
+    out.opcode = opcode;
+    out.is_predicated = guard;
+    out.operands.clear();
+    out.operands.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) append_operand(in, operands[i], vectors, out.operands);
+    if (modifiers_end != modifiers_start)
+        out.modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
+    else
+        out.modifiers.clear();
+    return true;
+}
+
+}  // namespace zorvane::parser
