@@ -64,12 +64,24 @@ void append_quoted(std::string& out, std::string_view text) {
         std::size_t start = i;
         char32_t cp = decode(text, i);
         switch (cp) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\0': out += "\\0"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
             default:
                 if (is_printable(cp)) {
                     out.append(text.substr(start, i - start));
@@ -124,8 +136,8 @@ std::string register_tagged(const PTXRegister& r) {
 }
 
 const char* operand_kind(const PTXOperand& op) {
-    static constexpr const char* kinds[] = {"imm",   "float_imm", "reg",    "predicate",     "memory",
-                                            "memory_label", "memory_reg_disp", "label", "vector", "reg_pred_pair"};
+    static constexpr const char* kinds[] = {"imm",          "float_imm",       "reg",   "predicate", "memory",
+                                            "memory_label", "memory_reg_disp", "label", "vector",    "reg_pred_pair"};
     return kinds[op.index()];
 }
 
@@ -153,42 +165,39 @@ std::string operand_text(const PTXOperand& op) {
 }
 
 void append_operand_tagged(std::string& out, const PTXOperand& op) {
-    std::visit(Overloaded{
-                   [&](const operand::Immediate& o) { out += "Immediate(", append_number(out, o._0), out += ')'; },
-                   [&](const operand::FloatImmediate& o) {
-                       out += "FloatImmediate(", append_number(out, o._0), out += ')';
-                   },
-                   [&](const operand::Register& o) {
-                       out += "Register(", append_register_tagged(out, o._0), out += ')';
-                   },
-                   [&](const operand::Predicate& o) { out += "Predicate(", append_number(out, o._0), out += ')'; },
-                   [&](const operand::Memory&) { out += "Memory"; },
-                   [&](const operand::MemoryLbl& o) { out += "MemoryLbl(", append_quoted(out, o._0), out += ')'; },
-                   [&](const operand::MemoryRegDisp& o) {
-                       out += "MemoryRegDisp(";
-                       append_register_tagged(out, o._0);
-                       out += ", ";
-                       append_number(out, o._1);
-                       out += ')';
-                   },
-                   [&](const operand::Label& o) { out += "Label(", append_quoted(out, o._0), out += ')'; },
-                   [&](const operand::VectorOperand& o) {
-                       out += "VectorOperand([";
-                       for (std::size_t i = 0; i < o._0.size(); ++i) {
-                           if (i != 0) out += ", ";
-                           append_register_tagged(out, o._0[i]);
-                       }
-                       out += "])";
-                   },
-                   [&](const operand::RegPredPair& o) {
-                       out += "RegPredPair(";
-                       append_register_tagged(out, o._0);
-                       out += ", ";
-                       append_number(out, o._1);
-                       out += ')';
-                   },
-               },
-               op);
+    std::visit(
+        Overloaded{
+            [&](const operand::Immediate& o) { out += "Immediate(", append_number(out, o._0), out += ')'; },
+            [&](const operand::FloatImmediate& o) { out += "FloatImmediate(", append_number(out, o._0), out += ')'; },
+            [&](const operand::Register& o) { out += "Register(", append_register_tagged(out, o._0), out += ')'; },
+            [&](const operand::Predicate& o) { out += "Predicate(", append_number(out, o._0), out += ')'; },
+            [&](const operand::Memory&) { out += "Memory"; },
+            [&](const operand::MemoryLbl& o) { out += "MemoryLbl(", append_quoted(out, o._0), out += ')'; },
+            [&](const operand::MemoryRegDisp& o) {
+                out += "MemoryRegDisp(";
+                append_register_tagged(out, o._0);
+                out += ", ";
+                append_number(out, o._1);
+                out += ')';
+            },
+            [&](const operand::Label& o) { out += "Label(", append_quoted(out, o._0), out += ')'; },
+            [&](const operand::VectorOperand& o) {
+                out += "VectorOperand([";
+                for (std::size_t i = 0; i < o._0.size(); ++i) {
+                    if (i != 0) out += ", ";
+                    append_register_tagged(out, o._0[i]);
+                }
+                out += "])";
+            },
+            [&](const operand::RegPredPair& o) {
+                out += "RegPredPair(";
+                append_register_tagged(out, o._0);
+                out += ", ";
+                append_number(out, o._1);
+                out += ')';
+            },
+        },
+        op);
 }
 
 }  // namespace zorvane::ast

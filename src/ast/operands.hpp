@@ -67,10 +67,9 @@ struct RegPredPair {
 };
 }  // namespace operand
 
-using PTXOperand =
-    std::variant<operand::Immediate, operand::FloatImmediate, operand::Register, operand::Predicate, operand::Memory,
-                 operand::MemoryLbl, operand::MemoryRegDisp, operand::Label, operand::VectorOperand,
-                 operand::RegPredPair>;
+using PTXOperand = std::variant<operand::Immediate, operand::FloatImmediate, operand::Register, operand::Predicate,
+                                operand::Memory, operand::MemoryLbl, operand::MemoryRegDisp, operand::Label,
+                                operand::VectorOperand, operand::RegPredPair>;
 
 // "%r5", "%rd12", "%TID.X", "%foo"
 std::string register_text(const PTXRegister& r);

@@ -50,8 +50,8 @@ Location locate(const Input& in, Pos pos) {
 }
 
 std::string ParseError::text() const {
-    std::string out = "error at " + std::to_string(location.line) + ":" + std::to_string(location.column) +
-                      ": expected ";
+    std::string out =
+        "error at " + std::to_string(location.line) + ":" + std::to_string(location.column) + ": expected ";
     if (expected.empty()) {
         out += "<unreported>";
     } else if (expected.size() == 1) {

@@ -20,9 +20,7 @@ struct Input {
 
     std::size_t size() const noexcept { return text.size(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
-    unsigned char at(Pos pos) const noexcept {
-        return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0;
-    }
+    unsigned char at(Pos pos) const noexcept { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0; }
     bool starts_with(Pos pos, std::string_view lit) const noexcept {
         return text.size() - pos >= lit.size() && text.compare(pos, lit.size(), lit) == 0;
     }

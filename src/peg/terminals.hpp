@@ -68,10 +68,18 @@ inline bool match_literal(const Input& in, Pos pos, ErrorState& err, Pos& end) {
 }
 
 // Character classes; all are ASCII, so a byte of a multi-byte character is in none of them.
-inline constexpr bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline constexpr bool is_lower(unsigned char c) { return c >= 'a' && c <= 'z'; }
-inline constexpr bool is_upper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
-inline constexpr bool is_letter(unsigned char c) { return is_lower(c) || is_upper(c); }
+inline constexpr bool is_digit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+inline constexpr bool is_lower(unsigned char c) {
+    return c >= 'a' && c <= 'z';
+}
+inline constexpr bool is_upper(unsigned char c) {
+    return c >= 'A' && c <= 'Z';
+}
+inline constexpr bool is_letter(unsigned char c) {
+    return is_lower(c) || is_upper(c);
+}
 inline constexpr bool is_hex(unsigned char c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
