@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "parser/char_classes.hpp"
 #include "parser/rules.hpp"
 #include "peg/terminals.hpp"
 
@@ -20,21 +21,6 @@ namespace {
 // out-of-range failure is left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
-
-// ['a'..='z' | '0'..='9'], the bytes of mnemonics and modifiers, as a table for the loops over them.
-constexpr std::array<bool, 256> kWordChars = [] {
-    std::array<bool, 256> table{};
-    for (std::size_t c = 0; c < table.size(); ++c)
-        table[c] = peg::is_lower(static_cast<unsigned char>(c)) || peg::is_digit(static_cast<unsigned char>(c));
-    return table;
-}();
-
-constexpr bool is_modifier_char(unsigned char c) {
-    return kWordChars[c];
-}
-constexpr bool is_label_char(unsigned char c) {
-    return peg::is_letter(c) || peg::is_digit(c) || c == '_';
-}
 
 // A run of 1 to kSafeDigits digits at `pos`.
 bool read_decimal(const Input& in, Pos pos, std::uint64_t& value, Pos& end) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "parser/char_classes.hpp"
 #include "parser/rules.hpp"
 #include "peg/terminals.hpp"
 
@@ -25,19 +26,6 @@ constexpr bool is_identifier_start(unsigned char c) {
 constexpr bool is_identifier_char(unsigned char c) {
     return is_identifier_start(c) || peg::is_digit(c);
 }
-constexpr bool is_label_char(unsigned char c) {
-    return peg::is_letter(c) || peg::is_digit(c) || c == '_';
-}
-constexpr bool is_modifier_char(unsigned char c) {
-    return peg::is_lower(c) || peg::is_digit(c);
-}
-
-// is_modifier_char as a table, for the loop that every instruction's modifiers go through.
-constexpr std::array<bool, 256> kModifierChars = [] {
-    std::array<bool, 256> table{};
-    for (std::size_t c = 0; c < table.size(); ++c) table[c] = is_modifier_char(static_cast<unsigned char>(c));
-    return table;
-}();
 
 std::string text_between(const Input& in, Pos begin, Pos end) {
     return std::string{in.text.substr(begin, end - begin)};

@@ -1,0 +1,27 @@
+// Character classes of the token rules, shared by the marking rules and the first-pass instruction scanner.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "peg/terminals.hpp"
+
+namespace zorvane::parser {
+
+constexpr bool is_label_char(unsigned char c) {
+    return peg::is_letter(c) || peg::is_digit(c) || c == '_';
+}
+
+// ['a'..='z' | '0'..='9'] as a table: every instruction's mnemonic and modifiers go through it.
+inline constexpr std::array<bool, 256> kModifierChars = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c)
+        table[c] = peg::is_lower(static_cast<unsigned char>(c)) || peg::is_digit(static_cast<unsigned char>(c));
+    return table;
+}();
+
+constexpr bool is_modifier_char(unsigned char c) {
+    return kModifierChars[c];
+}
+
+}  // namespace zorvane::parser
