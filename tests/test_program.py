@@ -425,6 +425,38 @@ def test_body_keeps_statements_and_instructions_in_order():
     assert [i.is_predicated for i in fn.body.instructions] == [None, None, 1, None]
 
 
+# Lines that the quick instruction scanner takes and lines that it leaves to the full rule, mixed within bodies.
+MIXED_LINES = [
+    "ld.param.u64 %rd1, [k_param_0];",
+    "add.s32 %r3, %r1, -7;",
+    "setp.lt.u32 %r1|%p2, %r1, %r2;",
+    "mov.b32 %r1, %tid.x;",
+    "ret;",
+    "st.global.v4.f32 [%rd4+-16], {%f1, %f2, %f3, %f4};",
+    "mov.u32 %r1, 18446744073709551615;",
+    "mad.lo.s32 %r4, %r1, %r2, %r3;",
+    "add.s32 %r1, // a comment between operands\n %r2, %r3;",
+    "@%p1 bra $L__BB0_1;",
+    "mov.u64 %rd2, $str$12;",
+    "mov.b32 %f1, 0f3F800000;",
+    "tex.2d.v4.f32.s32 {%f1, %f2, %f3, %f4}, {%r1, %r2};",
+    "mov.u32 %r1, %myreg;",
+    "bar.sync 0;",
+]
+
+
+def test_body_instructions_match_their_lines_alone_and_outlive_the_file():
+    bodies = [MIXED_LINES, MIXED_LINES[::-1], MIXED_LINES[3:] + MIXED_LINES[:3]]
+    text = HDR + "".join(
+        f".entry k{n}()\n{{\n" + "".join(f"\t{line}\n" for line in lines) + "}\n" for n, lines in enumerate(bodies)
+    )
+    ptx = zorvane.parse_ptx(text)
+    kept = [fn.body for fn in ptx.functions]
+    del ptx
+    for body, lines in zip(kept, bodies):
+        assert [str(i) for i in body.instructions] == [str(zorvane.parse_instruction(line)) for line in lines]
+
+
 # ---------------------------------------------------------------------------------------------------------------
 # Referenced labels
 

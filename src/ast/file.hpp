@@ -29,6 +29,7 @@ struct PTXFunctionSignature {
 struct PTXFunctionBody {
     std::vector<PTXStatement> statements;
     std::vector<PTXInstruction> instructions;
+    OperandStore operand_store;  // what the parsed instructions' operand lists borrow from; declared last
 };
 
 struct PTXFunction {

@@ -9,6 +9,7 @@
 
 #include "ast/enums.hpp"
 #include "ast/opcodes.hpp"
+#include "ast/operand_list.hpp"
 #include "ast/operands.hpp"
 #include "ast/text.hpp"
 
@@ -21,7 +22,7 @@ struct PTXInstruction {
     std::uint64_t offset;  // byte offset of the first character of the mnemonic
     PTXOpcode opcode;
     ShortText modifiers;  // without leading dots, joined by "."
-    std::vector<PTXOperand> operands;
+    OperandList operands;
     std::optional<std::uint64_t> is_predicated;  // the guard's predicate number
 };
 

@@ -201,6 +201,9 @@ template <class T>
 PyObject* to_python(const std::optional<T>& value);
 template <class T>
 PyObject* to_python(const std::vector<T>& list);
+// A template only so that it is instantiated where the operand classes are described.
+template <class List>
+requires std::is_same_v<List, ast::OperandList> PyObject* to_python(const List& list);
 template <class T>
 requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value);
 
@@ -517,8 +520,9 @@ PyObject* to_python(const std::optional<T>& value) {
     return to_python(*value);
 }
 
-template <class T>
-PyObject* to_python(const std::vector<T>& list) {
+// A new list of new objects, one for each item of a contiguous range.
+template <class Range>
+PyObject* list_to_python(const Range& list) {
     PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(list.size())));
     if (!result) return nullptr;
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -527,6 +531,16 @@ PyObject* to_python(const std::vector<T>& list) {
         PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), item);
     }
     return result.release();
+}
+
+template <class T>
+PyObject* to_python(const std::vector<T>& list) {
+    return list_to_python(list);
+}
+
+template <class List>
+requires std::is_same_v<List, ast::OperandList> PyObject* to_python(const List& list) {
+    return list_to_python(list);
 }
 
 template <class T>

@@ -1,6 +1,7 @@
 // The fast scanner for the common shapes of an instruction, used by the first pass in place of the marking rules.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -42,37 +43,6 @@ Pos label_run(const Input& in, Pos pos) {
     while (pos < in.size() && is_label_char(in.at(pos))) ++pos;
     return pos;
 }
-
-// A register or an operand as read, in plain fields, so that the reader fills a buffer without constructing,
-// moving or destroying variants; each becomes its tree value once, in place, in a list of exactly its size.
-enum class RegKind : std::uint8_t { General, Wide, Float, Special };
-
-struct RegisterRead {
-    RegKind kind;
-    ast::PTXSpecialRegister special;
-    ast::PTXDirection direction;
-    std::uint64_t number;
-};
-
-enum class OperandKind : std::uint8_t {
-    Immediate,
-    FloatImmediate,
-    Register,
-    Predicate,
-    MemoryLbl,
-    MemoryRegDisp,
-    Label,
-    Vector
-};
-
-struct OperandRead {
-    OperandKind kind;
-    RegisterRead reg;
-    std::uint64_t value;  // the number
-    // The text of a label, or the registers of a vector in VectorRegisters.
-    std::size_t begin;
-    std::size_t length;
-};
 
 // The special registers, through the rule itself with marks that go nowhere; rare, so kept out of the inlined
 // register reader.
@@ -244,37 +214,38 @@ bool read_operand(const Input& in, Pos pos, OperandRead& out, Pos& end, VectorRe
     return false;
 }
 
-void append_operand(const Input& in, const OperandRead& r, const VectorRegisters& vectors,
-                    std::vector<ast::PTXOperand>& list) {
+// Constructs the tree value of `r` at `slot`.
+void make_operand(const Input& in, const OperandRead& r, const RegisterRead* vector_registers, ast::PTXOperand* slot) {
     using namespace ast::operand;
     const auto text = [&] { return ast::Text{in.text.substr(r.begin, r.length)}; };
     switch (r.kind) {
         case OperandKind::Immediate:
-            list.emplace_back(std::in_place_type<Immediate>, r.value);
+            std::construct_at(slot, std::in_place_type<Immediate>, r.value);
             return;
         case OperandKind::FloatImmediate:
-            list.emplace_back(std::in_place_type<FloatImmediate>, r.value);
+            std::construct_at(slot, std::in_place_type<FloatImmediate>, r.value);
             return;
         case OperandKind::Register:
-            list.emplace_back(std::in_place_type<Register>, make_register(r.reg));
+            std::construct_at(slot, std::in_place_type<Register>, make_register(r.reg));
             return;
         case OperandKind::Predicate:
-            list.emplace_back(std::in_place_type<Predicate>, r.value);
+            std::construct_at(slot, std::in_place_type<Predicate>, r.value);
             return;
         case OperandKind::MemoryLbl:
-            list.emplace_back(std::in_place_type<MemoryLbl>, text());
+            std::construct_at(slot, std::in_place_type<MemoryLbl>, text());
             return;
         case OperandKind::MemoryRegDisp:
-            list.emplace_back(std::in_place_type<MemoryRegDisp>, make_register(r.reg), r.value);
+            std::construct_at(slot, std::in_place_type<MemoryRegDisp>, make_register(r.reg), r.value);
             return;
         case OperandKind::Label:
-            list.emplace_back(std::in_place_type<Label>, text());
+            std::construct_at(slot, std::in_place_type<Label>, text());
             return;
         case OperandKind::Vector: {
             std::vector<ast::PTXRegister> registers;
             registers.reserve(r.length);
-            for (std::size_t i = 0; i < r.length; ++i) registers.push_back(make_register(vectors.items[r.begin + i]));
-            list.emplace_back(std::in_place_type<VectorOperand>, std::move(registers));
+            for (std::size_t i = 0; i < r.length; ++i)
+                registers.push_back(make_register(vector_registers[r.begin + i]));
+            std::construct_at(slot, std::in_place_type<VectorOperand>, std::move(registers));
             return;
         }
     }
@@ -282,7 +253,7 @@ void append_operand(const Input& in, const OperandRead& r, const VectorRegisters
 
 }  // namespace
 
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end) {
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, PendingOperands* pending) {
     const char* text = in.text.data();
     const std::size_t size = in.size();
     Pos p = pos;
@@ -334,14 +305,40 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     out.offset = word_start;
     out.opcode = opcode;
     out.is_predicated = guard;
-    out.operands.clear();
-    out.operands.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) append_operand(in, operands[i], vectors, out.operands);
+    if (pending != nullptr) {
+        // The vectors' registers are numbered from the start of this instruction's; they move up to the body's.
+        const std::size_t registers_before = pending->vector_registers.size();
+        pending->vector_registers.insert(pending->vector_registers.end(), vectors.items, vectors.items + vectors.size);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (operands[i].kind == OperandKind::Vector) operands[i].begin += registers_before;
+            pending->operands.push_back(operands[i]);
+        }
+        out.operands = ast::OperandList::pending(count);
+    } else {
+        out.operands = ast::OperandList::made(
+            count, [&](ast::PTXOperand* slot, std::size_t i) { make_operand(in, operands[i], vectors.items, slot); });
+    }
     if (modifiers_end != modifiers_start)
         out.modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
     else
         out.modifiers.clear();
     return true;
+}
+
+ast::OperandStore settle_operands(const Input& in, const PendingOperands& pending,
+                                  std::vector<ast::PTXInstruction>& instructions) {
+    const OperandRead* reads = pending.operands.data();
+    ast::OperandBlock block{pending.operands.size(), [&](ast::PTXOperand* slot, std::size_t i) {
+                                make_operand(in, reads[i], pending.vector_registers.data(), slot);
+                            }};
+    ast::PTXOperand* next = block.data();
+    for (ast::PTXInstruction& instruction : instructions) {
+        if (!instruction.operands.is_pending()) continue;
+        const std::size_t count = instruction.operands.size();
+        instruction.operands = ast::OperandList::borrowed(next, count);
+        next += count;
+    }
+    return ast::OperandStore{std::move(block)};
 }
 
 }  // namespace zorvane::parser

@@ -92,13 +92,16 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
     // The items are gathered in lists that the thread reuses from body to body and then moved into lists of
     // exactly their size: a module holds many bodies, and this way they carry no slack and their growth neither
-    // moves the items again nor frees blocks along the way.
-    thread_local ast::PTXFunctionBody gathered;
+    // moves the items again nor frees blocks along the way. The operands that the fast scanner read wait as plain
+    // records and are made once, in one block for the body.
+    thread_local BodyScratch scratch;
+    ast::PTXFunctionBody& gathered = scratch.body;
     gathered.statements.clear();
     gathered.instructions.clear();
+    scratch.pending.clear();
     p = skip_ws(in, p);
     Pos item_end = p;
-    while (body_item_into(in, p, err, gathered, item_end)) p = skip_ws(in, item_end);
+    while (body_item_into(in, p, err, scratch, item_end)) p = skip_ws(in, item_end);
     if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
     ast::PTXFunctionBody body;
     // The second pass only looks for the error and discards every value, so it keeps none.
@@ -107,13 +110,17 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
                                std::make_move_iterator(gathered.statements.end()));
         body.instructions.assign(std::make_move_iterator(gathered.instructions.begin()),
                                  std::make_move_iterator(gathered.instructions.end()));
+        body.operand_store = settle_operands(in, scratch.pending, body.instructions);
     }
     gathered.statements.clear();
     gathered.instructions.clear();
+    scratch.pending.clear();
     // A thread keeps no more than a typical body's room once a huge one is done.
     constexpr std::size_t kKeptRoom = 1 << 14;
     if (gathered.instructions.capacity() > kKeptRoom) gathered.instructions = {};
     if (gathered.statements.capacity() > kKeptRoom) gathered.statements = {};
+    if (scratch.pending.operands.capacity() > 4 * kKeptRoom) scratch.pending.operands = {};
+    if (scratch.pending.vector_registers.capacity() > 4 * kKeptRoom) scratch.pending.vector_registers = {};
     return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
 }
 

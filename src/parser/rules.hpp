@@ -9,6 +9,7 @@
 
 #include "ast/file.hpp"
 #include "ast/instructions.hpp"
+#include "parser/body_scratch.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::parser {
@@ -42,16 +43,20 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& ou
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 // The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
-// body's lists (labels and calls are dropped there); both give the end in `end` on success.
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
-bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
+// body's lists (labels and calls are dropped there); both give the end in `end` on success. With `pending`, an
+// instruction that the fast scanner reads leaves its operands there, and its list pending.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
+                      PendingOperands* pending = nullptr);
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, BodyScratch& scratch, Pos& end);
 // instruction_into without its fast scanner: the rule as written, marking every failure.
 bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 
 // fast_instruction.cpp
 // The common shapes of an instruction, read without marking any failure: true with the value and end the
-// instruction rule would give, or false when unsure, with `out` unspecified. For the first pass only.
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end);
+// instruction rule would give, or false when unsure, with `out` unspecified. For the first pass only. With
+// `pending`, the operands go there and the list is left pending; without, the list owns them.
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end,
+                           PendingOperands* pending = nullptr);
 
 // statements.cpp
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);
