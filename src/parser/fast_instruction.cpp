@@ -1,6 +1,7 @@
 // The fast scanner for the common shapes of an instruction, used by the first pass in place of the marking rules.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -17,60 +18,199 @@ using peg::skip_ws;
 
 namespace {
 
-// Each reader below gives the value and end that the rule would give at `pos`, or false when it is unsure; it
-// never marks, throws or reads past the text. Numbers are taken only when they are too short to overflow, so any
-// out-of-range failure is left to the rule.
+// The scanner reads one instruction up to the first ";" after its start. No loop below takes a ";", so every loop
+// stops there at the latest, and a read of the byte after one that was checked to be something else stays within
+// the text: the reads need no bounds checks. Each reader gives the value and end that the rule would give at
+// `pos`, or false when it is unsure; it never marks or throws. A "/" where blanks may be (a comment, which may hide
+// a ";") and numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
 
-// A run of 1 to kSafeDigits digits at `pos`.
-bool read_decimal(const Input& in, Pos pos, std::uint64_t& value, Pos& end) {
-    const char* text = in.text.data();
-    const std::size_t size = in.size();
-    Pos p = pos;
-    std::uint64_t v = 0;
-    while (p < size && peg::is_digit(static_cast<unsigned char>(text[p]))) {
-        v = v * 10 + static_cast<std::uint64_t>(text[p] - '0');
-        ++p;
+struct Scanner {
+    const Input& in;
+    const unsigned char* s;
+
+    // Blanks from `p`; false where a comment may start.
+    bool skip_blanks(Pos& p) const {
+        while (peg::kWhitespaceStart[s[p]] == 1) ++p;
+        return s[p] != '/';
     }
-    if (p == pos || p - pos > kSafeDigits) return false;
-    value = v;
-    end = p;
-    return true;
-}
 
-Pos label_run(const Input& in, Pos pos) {
-    while (pos < in.size() && is_label_char(in.at(pos))) ++pos;
-    return pos;
-}
-
-// The special registers, through the rule itself with marks that go nowhere; rare, so kept out of the inlined
-// register reader.
-[[gnu::noinline]] bool read_special_register(const Input& in, Pos pos, RegisterRead& out, Pos& end) {
-    ErrorState ignored;
-    auto reg = parse_register(in, pos, ignored);
-    if (!reg) return false;
-    const auto* special = std::get_if<ast::reg::Special>(&reg->value);
-    if (special == nullptr) return false;
-    out.kind = RegKind::Special;
-    out.special = special->_0;
-    out.direction = special->_1;
-    end = reg->end;
-    return true;
-}
-
-// parse_register: "%r", "%rd" and "%f" with a number directly, anything else as a special register (only those
-// three families have numbers, so the rule cannot overflow there).
-bool read_register(const Input& in, Pos pos, RegisterRead& out, Pos& end) {
-    if (in.at(pos) != '%') return false;
-    const unsigned char second = in.at(pos + 1);
-    if (second == 'r' || second == 'f') {
-        const bool wide = second == 'r' && in.at(pos + 2) == 'd';
-        out.kind = wide ? RegKind::Wide : second == 'r' ? RegKind::General : RegKind::Float;
-        return read_decimal(in, pos + (wide ? 3 : 2), out.number, end);
+    // A run of 1 to kSafeDigits digits at `pos`.
+    bool read_decimal(Pos pos, std::uint64_t& value, Pos& end) const {
+        Pos p = pos;
+        std::uint64_t v = 0;
+        while (peg::is_digit(s[p])) {
+            v = v * 10 + static_cast<std::uint64_t>(s[p] - '0');
+            ++p;
+        }
+        if (p == pos || p - pos > kSafeDigits) return false;
+        value = v;
+        end = p;
+        return true;
     }
-    return read_special_register(in, pos, out, end);
-}
+
+    Pos label_run(Pos pos) const {
+        while (is_label_char(s[pos])) ++pos;
+        return pos;
+    }
+
+    // The special registers, through the rule itself with marks that go nowhere; rare, so kept out of line.
+    [[gnu::noinline]] bool read_special_register(Pos pos, RegisterRead& out, Pos& end) const {
+        ErrorState ignored;
+        auto reg = parse_register(in, pos, ignored);
+        if (!reg) return false;
+        const auto* special = std::get_if<ast::reg::Special>(&reg->value);
+        if (special == nullptr) return false;
+        out.kind = RegKind::Special;
+        out.special = special->_0;
+        out.direction = special->_1;
+        end = reg->end;
+        return true;
+    }
+
+    // parse_register: "%r", "%rd" and "%f" with a number directly, anything else as a special register (only those
+    // three families have numbers, so the rule cannot overflow there).
+    bool read_register(Pos pos, RegisterRead& out, Pos& end) const {
+        if (s[pos] != '%') return false;
+        const unsigned char second = s[pos + 1];
+        if (second == 'r' || second == 'f') {
+            const bool wide = second == 'r' && s[pos + 2] == 'd';
+            out.kind = wide ? RegKind::Wide : second == 'r' ? RegKind::General : RegKind::Float;
+            return read_decimal(pos + (wide ? 3 : 2), out.number, end);
+        }
+        return read_special_register(pos, out, end);
+    }
+
+    // "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
+    template <class Registers>
+    bool read_vector(Pos pos, OperandRead& out, Pos& end, Registers& vectors) const {
+        out.kind = OperandKind::Vector;
+        out.begin = vectors.size;
+        Pos p = pos + 1;
+        if (!skip_blanks(p)) return false;
+        if (s[p] != '}') {
+            while (true) {
+                if (vectors.size == Registers::kCapacity) return false;
+                Pos reg_end = p;
+                if (!read_register(p, vectors.items[vectors.size++], reg_end)) return false;
+                p = reg_end;
+                if (!skip_blanks(p)) return false;
+                if (s[p] == '}') break;
+                if (s[p] != ',') return false;
+                ++p;
+                if (!skip_blanks(p)) return false;
+            }
+        }
+        out.length = vectors.size - out.begin;
+        end = p + 1;
+        return true;
+    }
+
+    // "[" _ parse_register _ ("+" _ "-"? number _)? "]" / "[" _ label_ _ "]"
+    bool read_memory(Pos pos, OperandRead& out, Pos& end) const {
+        Pos inside = pos + 1;
+        if (!skip_blanks(inside)) return false;
+        if (s[inside] == '%') {
+            Pos p = inside;
+            if (!read_register(inside, out.reg, p)) return false;
+            if (!skip_blanks(p)) return false;
+            std::uint64_t displacement = 0;
+            if (s[p] == '+') {
+                ++p;
+                if (!skip_blanks(p)) return false;
+                const bool negative = s[p] == '-';
+                if (negative) ++p;
+                if (!read_decimal(p, displacement, p)) return false;
+                if (negative) displacement = 0 - displacement;
+                if (!skip_blanks(p)) return false;
+            }
+            if (s[p] != ']') return false;
+            out.kind = OperandKind::MemoryRegDisp;
+            out.value = displacement;
+            end = p + 1;
+            return true;
+        }
+        const Pos name_end = label_run(inside);
+        if (name_end == inside) return false;
+        Pos close = name_end;
+        if (!skip_blanks(close) || s[close] != ']') return false;
+        out.kind = OperandKind::MemoryLbl;
+        out.begin = inside;
+        out.length = name_end - inside;
+        end = close + 1;
+        return true;
+    }
+
+    // The operand rule, by its first byte as the rule dispatches.
+    template <class Registers>
+    bool read_operand(Pos pos, OperandRead& out, Pos& end, Registers& vectors) const {
+        const unsigned char c = s[pos];
+        switch (c) {
+            case '%':
+                // "%p" and a digit can only be a predicate: the registers after "%p" are "%pm0" to "%pm3".
+                if (s[pos + 1] == 'p' && peg::is_digit(s[pos + 2])) {
+                    out.kind = OperandKind::Predicate;
+                    return read_decimal(pos + 2, out.value, end);
+                }
+                // A register followed by "|" may be a register-predicate pair; the rule decides those.
+                out.kind = OperandKind::Register;
+                return read_register(pos, out.reg, end) && s[end] != '|';
+            case '[':
+                return read_memory(pos, out, end);
+            case '{':
+                return read_vector(pos, out, end, vectors);
+            case '-':
+                out.kind = OperandKind::Immediate;
+                if (!read_decimal(pos + 1, out.value, end)) return false;
+                out.value = 0 - out.value;
+                return true;
+            case '$':
+                out.kind = OperandKind::Label;
+                if (s[pos + 1] == 's' && s[pos + 2] == 't' && s[pos + 3] == 'r' && s[pos + 4] == '$') {
+                    Pos p = pos + 5;
+                    while (peg::is_digit(s[p])) ++p;
+                    if (p == pos + 5) return false;
+                    out.begin = pos;
+                    out.length = p - pos;
+                    end = p;
+                    return true;
+                }
+                end = label_run(pos + 1);
+                out.begin = pos + 1;
+                out.length = end - out.begin;
+                return end != pos + 1;
+            default:
+                break;
+        }
+        if (c == '0' && s[pos + 1] == 'f') {
+            Pos p = pos + 2;
+            std::uint64_t bits = 0;
+            while (peg::is_hex(s[p])) {
+                const unsigned char digit = s[p];
+                bits = (bits << 4) | (peg::is_digit(digit) ? digit - '0' : (digit | 0x20u) - 'a' + 10);
+                ++p;
+            }
+            if (p == pos + 2 || p - pos - 2 > kSafeHexDigits) return false;
+            out.kind = OperandKind::FloatImmediate;
+            out.value = bits;
+            end = p;
+            return true;
+        }
+        if (peg::is_digit(c)) {
+            out.kind = OperandKind::Immediate;
+            return read_decimal(pos, out.value, end);
+        }
+        if (peg::is_letter(c) || c == '_') {
+            out.kind = OperandKind::Label;
+            end = label_run(pos);
+            out.begin = pos;
+            out.length = end - pos;
+            return true;
+        }
+        return false;
+    }
+};
 
 ast::PTXRegister make_register(const RegisterRead& r) {
     switch (r.kind) {
@@ -91,128 +231,6 @@ struct VectorRegisters {
     RegisterRead items[kCapacity];
     std::size_t size = 0;
 };
-
-// "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
-bool read_vector(const Input& in, Pos pos, OperandRead& out, Pos& end, VectorRegisters& vectors) {
-    out.kind = OperandKind::Vector;
-    out.begin = vectors.size;
-    Pos p = skip_ws(in, pos + 1);
-    if (in.at(p) != '}') {
-        while (true) {
-            if (vectors.size == VectorRegisters::kCapacity) return false;
-            Pos reg_end = p;
-            if (!read_register(in, p, vectors.items[vectors.size++], reg_end)) return false;
-            p = skip_ws(in, reg_end);
-            if (in.at(p) == '}') break;
-            if (in.at(p) != ',') return false;
-            p = skip_ws(in, p + 1);
-        }
-    }
-    out.length = vectors.size - out.begin;
-    end = p + 1;
-    return true;
-}
-
-// "[" _ parse_register _ ("+" _ "-"? number _)? "]" / "[" _ label_ _ "]"
-bool read_memory(const Input& in, Pos pos, OperandRead& out, Pos& end) {
-    const Pos inside = skip_ws(in, pos + 1);
-    if (in.at(inside) == '%') {
-        Pos p = inside;
-        if (!read_register(in, inside, out.reg, p)) return false;
-        p = skip_ws(in, p);
-        std::uint64_t displacement = 0;
-        if (in.at(p) == '+') {
-            p = skip_ws(in, p + 1);
-            const bool negative = in.at(p) == '-';
-            if (negative) ++p;
-            if (!read_decimal(in, p, displacement, p)) return false;
-            if (negative) displacement = 0 - displacement;
-            p = skip_ws(in, p);
-        }
-        if (in.at(p) != ']') return false;
-        out.kind = OperandKind::MemoryRegDisp;
-        out.value = displacement;
-        end = p + 1;
-        return true;
-    }
-    const Pos name_end = label_run(in, inside);
-    if (name_end == inside) return false;
-    const Pos close = skip_ws(in, name_end);
-    if (in.at(close) != ']') return false;
-    out.kind = OperandKind::MemoryLbl;
-    out.begin = inside;
-    out.length = name_end - inside;
-    end = close + 1;
-    return true;
-}
-
-// The operand rule, by its first byte as the rule dispatches.
-bool read_operand(const Input& in, Pos pos, OperandRead& out, Pos& end, VectorRegisters& vectors) {
-    const unsigned char c = in.at(pos);
-    switch (c) {
-        case '%':
-            // "%p" and a digit can only be a predicate: the registers after "%p" are "%pm0" to "%pm3".
-            if (in.at(pos + 1) == 'p' && peg::is_digit(in.at(pos + 2))) {
-                out.kind = OperandKind::Predicate;
-                return read_decimal(in, pos + 2, out.value, end);
-            }
-            // A register followed by "|" may be a register-predicate pair; the rule decides those.
-            out.kind = OperandKind::Register;
-            return read_register(in, pos, out.reg, end) && in.at(end) != '|';
-        case '[':
-            return read_memory(in, pos, out, end);
-        case '{':
-            return read_vector(in, pos, out, end, vectors);
-        case '-':
-            out.kind = OperandKind::Immediate;
-            if (!read_decimal(in, pos + 1, out.value, end)) return false;
-            out.value = 0 - out.value;
-            return true;
-        case '$':
-            out.kind = OperandKind::Label;
-            if (in.starts_with(pos, "$str$")) {
-                Pos p = pos + 5;
-                while (peg::is_digit(in.at(p))) ++p;
-                if (p == pos + 5) return false;
-                out.begin = pos;
-                out.length = p - pos;
-                end = p;
-                return true;
-            }
-            end = label_run(in, pos + 1);
-            out.begin = pos + 1;
-            out.length = end - out.begin;
-            return end != pos + 1;
-        default:
-            break;
-    }
-    if (c == '0' && in.at(pos + 1) == 'f') {
-        Pos p = pos + 2;
-        std::uint64_t bits = 0;
-        while (peg::is_hex(in.at(p))) {
-            const unsigned char digit = in.at(p);
-            bits = (bits << 4) | (peg::is_digit(digit) ? digit - '0' : (digit | 0x20u) - 'a' + 10);
-            ++p;
-        }
-        if (p == pos + 2 || p - pos - 2 > kSafeHexDigits) return false;
-        out.kind = OperandKind::FloatImmediate;
-        out.value = bits;
-        end = p;
-        return true;
-    }
-    if (peg::is_digit(c)) {
-        out.kind = OperandKind::Immediate;
-        return read_decimal(in, pos, out.value, end);
-    }
-    if (peg::is_letter(c) || c == '_') {
-        out.kind = OperandKind::Label;
-        end = label_run(in, pos);
-        out.begin = pos;
-        out.length = end - pos;
-        return true;
-    }
-    return false;
-}
 
 // Constructs the tree value of `r` at `slot`.
 void make_operand(const Input& in, const OperandRead& r, const RegisterRead* vector_registers, ast::PTXOperand* slot) {
@@ -255,53 +273,56 @@ void make_operand(const Input& in, const OperandRead& r, const RegisterRead* vec
 
 bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, PendingOperands* pending) {
     const char* text = in.text.data();
-    const std::size_t size = in.size();
+    if (pos >= in.size() || std::memchr(text + pos, ';', in.size() - pos) == nullptr) return false;
+    const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
+    const unsigned char* s = scan.s;
     Pos p = pos;
 
     // ("@%p" digits)?: a guard without digits fails the rule, which the rule reports.
     std::optional<std::uint64_t> guard;
-    if (in.at(p) == '@') {
+    if (s[p] == '@') {
         std::uint64_t number = 0;
-        if (!in.starts_with(p, "@%p") || !read_decimal(in, p + 3, number, p)) return false;
+        if (s[p + 1] != '%' || s[p + 2] != 'p' || !scan.read_decimal(p + 3, number, p)) return false;
         guard = number;
     }
-    p = skip_ws(in, p);
+    if (!scan.skip_blanks(p)) return false;
 
     // The mnemonics are words of lower-case letters and digits, and longer ones are tried first, so the rule takes
     // the mnemonic that is the whole word when there is one; other words are left to it.
     const Pos word_start = p;
-    while (p < size && is_modifier_char(static_cast<unsigned char>(text[p]))) ++p;
+    while (is_modifier_char(s[p])) ++p;
     ast::PTXOpcode opcode{};
     if (!opcode_of_word(in.text.substr(word_start, p - word_start), opcode)) return false;
 
     // ("." ['a'..='z' | '0'..='9']+)*
     const Pos modifiers_start = p;
-    while (p + 1 < size && text[p] == '.' && is_modifier_char(static_cast<unsigned char>(text[p + 1]))) {
+    while (s[p] == '.' && is_modifier_char(s[p + 1])) {
         p += 2;
-        while (p < size && is_modifier_char(static_cast<unsigned char>(text[p]))) ++p;
+        while (is_modifier_char(s[p])) ++p;
     }
     const Pos modifiers_end = p;
-    p = skip_ws(in, p);
+    if (!scan.skip_blanks(p)) return false;
 
     // (operand (_ "," _ operand)*)? _ ";"
     constexpr std::size_t kMaxOperands = 16;
     OperandRead operands[kMaxOperands];
     std::size_t count = 0;
     VectorRegisters vectors;
-    if (in.at(p) != ';') {
+    if (s[p] != ';') {
         while (true) {
             if (count == kMaxOperands) return false;
             Pos operand_end = p;
-            if (!read_operand(in, p, operands[count], operand_end, vectors)) return false;
+            if (!scan.read_operand(p, operands[count], operand_end, vectors)) return false;
             ++count;
-            p = skip_ws(in, operand_end);
-            if (in.at(p) == ';') break;
-            if (in.at(p) != ',') return false;
-            p = skip_ws(in, p + 1);
+            p = operand_end;
+            if (!scan.skip_blanks(p)) return false;
+            if (s[p] == ';') break;
+            if (s[p] != ',') return false;
+            ++p;
+            if (!scan.skip_blanks(p)) return false;
         }
     }
     end = skip_ws(in, p + 1);
-
     out.offset = word_start;
     out.opcode = opcode;
     out.is_predicated = guard;
