@@ -54,8 +54,8 @@ struct PendingOperands {
 };
 
 struct BodyScratch {
-    ast::PTXFunctionBody body;
-    PendingOperands pending;
+    ast::PTXFunctionBody& body;
+    PendingOperands& pending;
 };
 
 // Makes the pending operands in one block of exactly their number, hands each pending list its part, and gives

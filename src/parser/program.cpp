@@ -1,6 +1,8 @@
 // The module rules: header, top-level items, function signatures and the whole program.
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -85,42 +87,62 @@ constexpr const char* kAlnumUnderscoreClass = "['0'..='9' | 'A'..='Z' | 'a'..='z
 constexpr const char* kAlnumClass = "['0'..='9' | 'A'..='Z' | 'a'..='z']";
 constexpr const char* kInitialiserClass = "['0'..='9' | ',' | ' ']";
 
+// Where the instruction list is full: room for the items up to the next "}" (the body's end, a call block's or a
+// vector's). Each instruction ends at a ";" of its own, so their number there is at most the count of ";", which
+// is counted over text that later calls do not count again; at least half again as much keeps the growth
+// geometric where that count is small.
+void make_room(const Input& in, Pos p, std::vector<ast::PTXInstruction>& instructions) {
+    const char* text = in.text.data();
+    const char* start = text + p;
+    const char* stop = text + in.size();
+    if (const void* brace = std::memchr(start, '}', in.size() - p)) stop = static_cast<const char*>(brace);
+    // A plain loop, which the compiler turns into vector instructions (std::count it does not).
+    std::size_t semicolons = 0;
+    for (const char* c = start; c < stop; ++c) semicolons += *c == ';';
+    const std::size_t size = instructions.size();
+    instructions.reserve(size + std::max(semicolons, size / 2 + 8));
+}
+
 // body: "{" _ (body_item (_ body_item)*)? _ "}" _
 // Only statements and instructions are kept.
 Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState& err) {
     Pos p = pos;
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
-    // The items are gathered in lists that the thread reuses from body to body and then moved into lists of
-    // exactly their size: a module holds many bodies, and this way they carry no slack and their growth neither
-    // moves the items again nor frees blocks along the way. The operands that the fast scanner read wait as plain
-    // records and are made once, in one block for the body.
-    thread_local BodyScratch scratch;
-    ast::PTXFunctionBody& gathered = scratch.body;
-    gathered.statements.clear();
-    gathered.instructions.clear();
-    scratch.pending.clear();
+    ast::PTXFunctionBody body;
+    std::vector<ast::PTXInstruction>& instructions = body.instructions;
+    // The operands that the fast scanner reads wait as plain records, in lists that the thread reuses, and are made
+    // once the body is complete, in one block for it.
+    thread_local PendingOperands pending;
+    pending.clear();
+    BodyScratch scratch{body, pending};
     p = skip_ws(in, p);
     Pos item_end = p;
-    while (body_item_into(in, p, err, scratch, item_end)) p = skip_ws(in, item_end);
-    if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
-    ast::PTXFunctionBody body;
-    // The second pass only looks for the error and discards every value, so it keeps none.
-    if (!err.recording()) {
-        body.statements.assign(std::make_move_iterator(gathered.statements.begin()),
-                               std::make_move_iterator(gathered.statements.end()));
-        body.instructions.assign(std::make_move_iterator(gathered.instructions.begin()),
-                                 std::make_move_iterator(gathered.instructions.end()));
-        body.operand_store = settle_operands(in, scratch.pending, body.instructions);
+    while (true) {
+        if (instructions.size() == instructions.capacity()) make_room(in, p, instructions);
+        // Most items are instructions that the fast scanner takes whole. The first pass then skips the dispatch of
+        // the body-item rule, whose only mark lies before the instruction's end and so counts for nothing.
+        if (!err.recording() && (in.at(p) == '@' || peg::is_lower(in.at(p)))) {
+            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &pending)) {
+                p = item_end;
+                continue;
+            }
+            instructions.pop_back();
+        }
+        if (!body_item_into(in, p, err, scratch, item_end)) break;
+        p = skip_ws(in, item_end);
     }
-    gathered.statements.clear();
-    gathered.instructions.clear();
-    scratch.pending.clear();
+    if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
+    // The second pass only looks for the error and discards every value, so it keeps none.
+    if (err.recording()) return Match<ast::PTXFunctionBody>{skip_ws(in, p), {}};
+    // A module holds many bodies: their lists keep little slack.
+    body.statements.shrink_to_fit();
+    if (instructions.capacity() - instructions.size() > instructions.size() / 8 + 4) instructions.shrink_to_fit();
+    body.operand_store = settle_operands(in, pending, instructions);
+    pending.clear();
     // A thread keeps no more than a typical body's room once a huge one is done.
-    constexpr std::size_t kKeptRoom = 1 << 14;
-    if (gathered.instructions.capacity() > kKeptRoom) gathered.instructions = {};
-    if (gathered.statements.capacity() > kKeptRoom) gathered.statements = {};
-    if (scratch.pending.operands.capacity() > 4 * kKeptRoom) scratch.pending.operands = {};
-    if (scratch.pending.vector_registers.capacity() > 4 * kKeptRoom) scratch.pending.vector_registers = {};
+    constexpr std::size_t kKeptRoom = 1 << 16;
+    if (pending.operands.capacity() > kKeptRoom) pending.operands = {};
+    if (pending.vector_registers.capacity() > kKeptRoom) pending.vector_registers = {};
     return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
 }
 
