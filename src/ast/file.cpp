@@ -2,6 +2,8 @@
 #include "ast/file.hpp"
 
 #include <algorithm>
+#include <type_traits>
+#include <variant>
 
 namespace zorvane::ast {
 
@@ -13,13 +15,24 @@ const InstructionAddress* PTXFile::find_instruction(std::uint64_t offset) const 
 
 namespace {
 
+template <class Variant, class Alternative, std::size_t I = 0>
+constexpr std::size_t variant_index() {
+    if constexpr (std::is_same_v<std::variant_alternative_t<I, Variant>, Alternative>)
+        return I;
+    else
+        return variant_index<Variant, Alternative, I + 1>();
+}
+
 // Branch targets are stored without their "$", so local labels ("L__BB0_1") start with "L" and are left out.
 void collect_labels(const PTXInstruction& instr, std::vector<std::string>& labels) {
+    constexpr std::size_t kLabel = variant_index<PTXOperand, operand::Label>();
+    constexpr std::size_t kMemoryLbl = variant_index<PTXOperand, operand::MemoryLbl>();
     for (const PTXOperand& op : instr.operands) {
-        const Text* text = nullptr;
-        if (auto* label = std::get_if<operand::Label>(&op)) text = &label->_0;
-        if (auto* memory = std::get_if<operand::MemoryLbl>(&op)) text = &memory->_0;
-        if (text != nullptr && (text->empty() || (*text)[0] != 'L')) labels.push_back(text->str());
+        // Most operands are registers: one comparison of the index each passes them by.
+        const std::size_t index = op.index();
+        if (index != kLabel && index != kMemoryLbl) continue;
+        const Text& text = index == kLabel ? std::get<kLabel>(op)._0 : std::get<kMemoryLbl>(op)._0;
+        if (text.empty() || text[0] != 'L') labels.push_back(text.str());
     }
 }
 
@@ -39,20 +52,22 @@ Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
     for (const PTXFunction& f : functions) total += f.body.instructions.size();
     result.instruction_map.reserve(total);
 
+    // Offsets of a parsed module ascend strictly already, which the loop confirms as it goes; otherwise a later
+    // entry under an equal offset replaces the earlier one.
+    bool ascending = true;
+    std::uint64_t previous = 0;
     for (std::size_t fi = 0; fi < functions.size(); ++fi) {
         const auto& instructions = functions[fi].body.instructions;
         for (std::size_t ii = 0; ii < instructions.size(); ++ii) {
-            result.instruction_map.push_back(
-                {instructions[ii].offset, static_cast<std::uint32_t>(fi), static_cast<std::uint32_t>(ii)});
+            const std::uint64_t offset = instructions[ii].offset;
+            ascending = ascending && (result.instruction_map.empty() || offset > previous);
+            previous = offset;
+            result.instruction_map.push_back({offset, static_cast<std::uint32_t>(fi), static_cast<std::uint32_t>(ii)});
             collect_labels(instructions[ii], result.labels_ref);
         }
     }
-    // Offsets of a parsed module ascend strictly already, which the check confirms in one pass; otherwise a later
-    // entry under an equal offset replaces the earlier one.
     auto by_offset = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; };
-    auto not_ascending = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset >= b.offset; };
-    if (std::adjacent_find(result.instruction_map.begin(), result.instruction_map.end(), not_ascending) !=
-        result.instruction_map.end()) {
+    if (!ascending) {
         std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(), by_offset);
         auto last_of_each =
             std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
