@@ -46,58 +46,59 @@ std::string lower(std::string_view name) {
 
 }  // namespace
 
-Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
-    Elaboration result;
-    std::size_t total = 0;
-    for (const PTXFunction& f : functions) total += f.body.instructions.size();
-    result.instruction_map.reserve(total);
+void Elaborator::add(const PTXFunction& function) {
+    const std::uint32_t function_index = functions_++;
+    // Offsets of a parsed module ascend strictly already, which this confirms as it goes; otherwise a later entry
+    // under an equal offset replaces the earlier one when the tables are finished.
+    const auto& instructions = function.body.instructions;
+    for (std::size_t ii = 0; ii < instructions.size(); ++ii) {
+        const std::uint64_t offset = instructions[ii].offset;
+        ascending_ = ascending_ && (tables_.instruction_map.empty() || offset > previous_);
+        previous_ = offset;
+        tables_.instruction_map.push_back({offset, function_index, static_cast<std::uint32_t>(ii)});
+        collect_labels(instructions[ii], tables_.labels_ref);
+    }
 
-    // Offsets of a parsed module ascend strictly already, which the loop confirms as it goes; otherwise a later
-    // entry under an equal offset replaces the earlier one.
-    bool ascending = true;
-    std::uint64_t previous = 0;
-    for (std::size_t fi = 0; fi < functions.size(); ++fi) {
-        const auto& instructions = functions[fi].body.instructions;
-        for (std::size_t ii = 0; ii < instructions.size(); ++ii) {
-            const std::uint64_t offset = instructions[ii].offset;
-            ascending = ascending && (result.instruction_map.empty() || offset > previous);
-            previous = offset;
-            result.instruction_map.push_back({offset, static_cast<std::uint32_t>(fi), static_cast<std::uint32_t>(ii)});
-            collect_labels(instructions[ii], result.labels_ref);
+    std::uint64_t count32 = 0;
+    std::uint64_t count64 = 0;
+    for (const PTXStatement& s : function.body.statements) {
+        auto* custom = std::get_if<statement::CustomRegister>(&s);
+        if (custom == nullptr || custom->_0 != PTXSpace::CustomRegister) continue;
+        switch (custom->_1) {
+            case PTXType::B32:
+            case PTXType::S32:
+            case PTXType::U32:
+                tables_.custom_registers[lower(custom->_2)] = "cr" + std::to_string(count32++);
+                break;
+            case PTXType::B64:
+            case PTXType::S64:
+            case PTXType::U64:
+                tables_.custom_registers[lower(custom->_2)] = "crd" + std::to_string(count64++);
+                break;
+            default:
+                break;
         }
     }
-    auto by_offset = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; };
-    if (!ascending) {
-        std::stable_sort(result.instruction_map.begin(), result.instruction_map.end(), by_offset);
+}
+
+Elaboration Elaborator::finish() && {
+    auto& map = tables_.instruction_map;
+    if (!ascending_) {
+        auto by_offset = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; };
+        std::stable_sort(map.begin(), map.end(), by_offset);
         auto last_of_each =
-            std::unique(result.instruction_map.rbegin(), result.instruction_map.rend(),
+            std::unique(map.rbegin(), map.rend(),
                         [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset == b.offset; });
-        result.instruction_map.erase(result.instruction_map.begin(), last_of_each.base());
+        map.erase(map.begin(), last_of_each.base());
     }
+    map.shrink_to_fit();
+    return std::move(tables_);
+}
 
-    for (const PTXFunction& f : functions) {
-        std::uint64_t count32 = 0;
-        std::uint64_t count64 = 0;
-        for (const PTXStatement& s : f.body.statements) {
-            auto* custom = std::get_if<statement::CustomRegister>(&s);
-            if (custom == nullptr || custom->_0 != PTXSpace::CustomRegister) continue;
-            switch (custom->_1) {
-                case PTXType::B32:
-                case PTXType::S32:
-                case PTXType::U32:
-                    result.custom_registers[lower(custom->_2)] = "cr" + std::to_string(count32++);
-                    break;
-                case PTXType::B64:
-                case PTXType::S64:
-                case PTXType::U64:
-                    result.custom_registers[lower(custom->_2)] = "crd" + std::to_string(count64++);
-                    break;
-                default:
-                    break;
-            }
-        }
-    }
-    return result;
+Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
+    Elaborator elaborator;
+    for (const PTXFunction& f : functions) elaborator.add(f);
+    return std::move(elaborator).finish();
 }
 
 }  // namespace zorvane::ast

@@ -68,4 +68,18 @@ struct Elaboration {
 };
 Elaboration elaborate_functions(const std::vector<PTXFunction>& functions);
 
+// The same tables built one function at a time, in order, so that the parser can add each function as soon as it
+// is read, while what it wrote is still in the cache.
+class Elaborator {
+public:
+    void add(const PTXFunction& function);
+    Elaboration finish() &&;
+
+private:
+    Elaboration tables_;
+    bool ascending_ = true;
+    std::uint64_t previous_ = 0;
+    std::uint32_t functions_ = 0;
+};
+
 }  // namespace zorvane::ast

@@ -1,6 +1,7 @@
 // Operand storage: an instruction's operand list, and the block that the instructions of a parsed body share.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -8,64 +9,38 @@
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "ast/operands.hpp"
 
 namespace zorvane::ast {
 
-// Operands made in one allocation, constructed in place; the block owns them.
-class OperandBlock {
-public:
-    OperandBlock() noexcept = default;
-    // `make(slot, i)` constructs the i-th operand at `slot`.
-    template <class Make>
-    OperandBlock(std::size_t size, Make&& make) : data_{build(size, make)}, size_{size} {}
-    OperandBlock(OperandBlock&& other) noexcept
-        : data_{std::exchange(other.data_, nullptr)}, size_{std::exchange(other.size_, 0)} {}
-    OperandBlock& operator=(OperandBlock&& other) noexcept {
-        if (this != &other) {
-            destroy(data_, size_);
-            data_ = std::exchange(other.data_, nullptr);
-            size_ = std::exchange(other.size_, 0);
-        }
-        return *this;
+// Destroys the first `made` operands of a block of `size` and frees it.
+inline void free_operands(PTXOperand* block, std::size_t made, std::size_t size) noexcept {
+    if (block == nullptr) return;
+    std::destroy_n(block, made);
+    std::allocator<PTXOperand>{}.deallocate(block, size);
+}
+
+// A block of `size` operands, the i-th constructed by `make(slot, i)` at `slot`; nothing is left over on a throw.
+template <class Make>
+PTXOperand* make_operands(std::size_t size, Make&& make) {
+    if (size == 0) return nullptr;
+    PTXOperand* block = std::allocator<PTXOperand>{}.allocate(size);
+    std::size_t made = 0;
+    try {
+        for (; made < size; ++made) make(block + made, made);
+    } catch (...) {
+        free_operands(block, made, size);
+        throw;
     }
-    ~OperandBlock() { destroy(data_, size_); }
+    return block;
+}
 
-    PTXOperand* data() const noexcept { return data_; }
-    std::size_t size() const noexcept { return size_; }
-
-    template <class Make>
-    static PTXOperand* build(std::size_t size, Make&& make) {
-        if (size == 0) return nullptr;
-        PTXOperand* block = std::allocator<PTXOperand>{}.allocate(size);
-        std::size_t made = 0;
-        try {
-            for (; made < size; ++made) make(block + made, made);
-        } catch (...) {
-            destroy(block, made, size);
-            throw;
-        }
-        return block;
-    }
-    // Destroys the first `made` operands of a block of `size` and frees it.
-    static void destroy(PTXOperand* block, std::size_t made, std::size_t size) noexcept {
-        if (block == nullptr) return;
-        std::destroy_n(block, made);
-        std::allocator<PTXOperand>{}.deallocate(block, size);
-    }
-    static void destroy(PTXOperand* block, std::size_t size) noexcept { destroy(block, size, size); }
-
-private:
-    PTXOperand* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-// The operands of one instruction, in one of three states. Owned: its own block, as every list made outside a
-// function body and every copy is. Borrowed: a part of the block of the function body that holds the instruction,
-// so that the hundreds of thousands of instructions of a module cost one allocation per body instead of one each;
-// such a list must not outlive its body, and only the parser moves it. Pending: only a count, while the parser
-// reads the body and before the block exists.
+// The operands of one instruction. Owned: a block of its own, as every list made outside a function body and every
+// copy has. Borrowed: a run of the operand store of the function body that holds the instruction, so that the
+// hundreds of thousands of instructions of a module need no allocation each; such a list must not outlive its
+// body, and only the parser moves it.
 class OperandList {
 public:
     using value_type = PTXOperand;
@@ -73,14 +48,11 @@ public:
     using const_iterator = const PTXOperand*;
 
     OperandList() noexcept = default;
-    OperandList(const OperandList& other) : size_{other.size_} {
-        if (other.is_pending())
-            state_ = State::Pending;
-        else
-            data_ = OperandBlock::build(other.size(), [source = other.data_](PTXOperand* slot, std::size_t i) {
-                std::construct_at(slot, source[i]);
-            });
-    }
+    OperandList(const OperandList& other)
+        : data_{make_operands(
+              other.size(),
+              [source = other.data_](PTXOperand* slot, std::size_t i) { std::construct_at(slot, source[i]); })},
+          size_{other.size_} {}
     OperandList(OperandList&& other) noexcept
         : data_{std::exchange(other.data_, nullptr)},
           size_{std::exchange(other.size_, 0)},
@@ -92,22 +64,20 @@ public:
         return *this;
     }
     ~OperandList() {
-        if (state_ == State::Owned) OperandBlock::destroy(data_, size_);
+        if (state_ == State::Owned) free_operands(data_, size_, size_);
     }
 
     // `make(slot, i)` constructs the i-th operand at `slot`.
     template <class Make>
     static OperandList made(std::size_t size, Make&& make) {
         OperandList list;
-        list.data_ = OperandBlock::build(checked(size), make);
+        list.data_ = make_operands(checked(size), make);
         list.size_ = static_cast<std::uint32_t>(size);
         return list;
     }
     static OperandList borrowed(PTXOperand* data, std::size_t size) noexcept {
         return OperandList{data, size, State::Borrowed};
     }
-    static OperandList pending(std::size_t size) noexcept { return OperandList{nullptr, size, State::Pending}; }
-    bool is_pending() const noexcept { return state_ == State::Pending; }
 
     // Moves the operands of [first, last) into a block of their own.
     template <class It>
@@ -125,7 +95,7 @@ public:
     const PTXOperand& operator[](std::size_t i) const noexcept { return data_[i]; }
 
 private:
-    enum class State : std::uint8_t { Owned, Borrowed, Pending };
+    enum class State : std::uint8_t { Owned, Borrowed };
 
     OperandList(PTXOperand* data, std::size_t size, State state) noexcept
         : data_{data}, size_{static_cast<std::uint32_t>(size)}, state_{state} {}
@@ -140,22 +110,48 @@ private:
     State state_ = State::Owned;
 };
 
-// The block that the operand lists of a parsed function body borrow from. A copy of a body copies its
+// The operands of a parsed function body, which its instructions' lists borrow: blocks filled in order, each
+// instruction's operands a run within one block, so that no operand ever moves. A copy of a body copies its
 // instructions, whose copies own their operands, so a copy of the store is empty.
 class OperandStore {
 public:
     OperandStore() noexcept = default;
-    explicit OperandStore(OperandBlock block) noexcept : block_{std::move(block)} {}
     OperandStore(const OperandStore&) noexcept {}
     OperandStore(OperandStore&&) noexcept = default;
     OperandStore& operator=(const OperandStore& other) noexcept {
-        if (this != &other) block_ = OperandBlock{};
+        if (this != &other) blocks_.clear();
         return *this;
     }
     OperandStore& operator=(OperandStore&&) noexcept = default;
 
+    // Room for `count` operands in a row. A new block, when one is needed, takes room for `wanted()` operands if
+    // that is more.
+    template <class Wanted>
+    PTXOperand* room_for(std::size_t count, Wanted&& wanted) {
+        if (blocks_.empty() || blocks_.back().capacity - blocks_.back().size < count) {
+            const std::size_t capacity = std::max(count, static_cast<std::size_t>(wanted()));
+            // Room in the list first, so that the block below cannot be lost.
+            if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 4);
+            blocks_.emplace_back(std::allocator<PTXOperand>{}.allocate(capacity), capacity);
+        }
+        return blocks_.back().data + blocks_.back().size;
+    }
+    // Counts an operand just constructed in the room given, in order.
+    void made_one() noexcept { ++blocks_.back().size; }
+
 private:
-    OperandBlock block_;
+    struct Block {
+        PTXOperand* data;
+        std::size_t capacity;
+        std::size_t size = 0;
+
+        Block(PTXOperand* block, std::size_t room) noexcept : data{block}, capacity{room} {}
+        Block(Block&& other) noexcept
+            : data{std::exchange(other.data, nullptr)}, capacity{other.capacity}, size{other.size} {}
+        Block& operator=(Block&&) = delete;
+        ~Block() { free_operands(data, size, capacity); }
+    };
+    std::vector<Block> blocks_;
 };
 
 }  // namespace zorvane::ast

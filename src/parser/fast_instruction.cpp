@@ -1,4 +1,5 @@
 // The fast scanner for the common shapes of an instruction, used by the first pass in place of the marking rules.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -25,6 +26,39 @@ namespace {
 // a ";") and numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
+// The least room of a new block of a body's operand store, so that the blocks stay few where "}" come often.
+constexpr std::size_t kLeastOperandRoom = 32;
+
+// A register or an operand as the fast scanner reads it, in plain fields: buffers of these grow by copying bytes,
+// and each becomes its tree value once, in place, where it stays.
+enum class RegKind : std::uint8_t { General, Wide, Float, Special };
+
+struct RegisterRead {
+    RegKind kind;
+    ast::PTXSpecialRegister special;
+    ast::PTXDirection direction;
+    std::uint64_t number;
+};
+
+enum class OperandKind : std::uint8_t {
+    Immediate,
+    FloatImmediate,
+    Register,
+    Predicate,
+    MemoryLbl,
+    MemoryRegDisp,
+    Label,
+    Vector
+};
+
+struct OperandRead {
+    OperandKind kind;
+    RegisterRead reg;
+    std::uint64_t value;  // the number
+    // The text of a label, or the registers of a vector among those read for the instruction.
+    std::size_t begin;
+    std::size_t length;
+};
 
 struct Scanner {
     const Input& in;
@@ -271,7 +305,7 @@ void make_operand(const Input& in, const OperandRead& r, const RegisterRead* vec
 
 }  // namespace
 
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, PendingOperands* pending) {
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, ast::OperandStore* store) {
     const char* text = in.text.data();
     if (pos >= in.size() || std::memchr(text + pos, ';', in.size() - pos) == nullptr) return false;
     const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
@@ -326,15 +360,16 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     out.offset = word_start;
     out.opcode = opcode;
     out.is_predicated = guard;
-    if (pending != nullptr) {
-        // The vectors' registers are numbered from the start of this instruction's; they move up to the body's.
-        const std::size_t registers_before = pending->vector_registers.size();
-        pending->vector_registers.insert(pending->vector_registers.end(), vectors.items, vectors.items + vectors.size);
+    if (store != nullptr) {
+        ast::PTXOperand* slots = store->room_for(count, [&] {
+            const EndsAhead ends = ends_ahead(in, pos);
+            return std::max<std::size_t>(ends.semicolons + ends.commas, kLeastOperandRoom);
+        });
         for (std::size_t i = 0; i < count; ++i) {
-            if (operands[i].kind == OperandKind::Vector) operands[i].begin += registers_before;
-            pending->operands.push_back(operands[i]);
+            make_operand(in, operands[i], vectors.items, slots + i);
+            store->made_one();
         }
-        out.operands = ast::OperandList::pending(count);
+        out.operands = ast::OperandList::borrowed(slots, count);
     } else {
         out.operands = ast::OperandList::made(
             count, [&](ast::PTXOperand* slot, std::size_t i) { make_operand(in, operands[i], vectors.items, slot); });
@@ -346,20 +381,19 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     return true;
 }
 
-ast::OperandStore settle_operands(const Input& in, const PendingOperands& pending,
-                                  std::vector<ast::PTXInstruction>& instructions) {
-    const OperandRead* reads = pending.operands.data();
-    ast::OperandBlock block{pending.operands.size(), [&](ast::PTXOperand* slot, std::size_t i) {
-                                make_operand(in, reads[i], pending.vector_registers.data(), slot);
-                            }};
-    ast::PTXOperand* next = block.data();
-    for (ast::PTXInstruction& instruction : instructions) {
-        if (!instruction.operands.is_pending()) continue;
-        const std::size_t count = instruction.operands.size();
-        instruction.operands = ast::OperandList::borrowed(next, count);
-        next += count;
+EndsAhead ends_ahead(const Input& in, Pos pos) {
+    const char* text = in.text.data();
+    const char* start = text + pos;
+    const char* stop = text + in.size();
+    if (const void* brace = std::memchr(start, '}', in.size() - pos)) stop = static_cast<const char*>(brace);
+    // A plain loop, which the compiler turns into vector instructions (std::count it does not).
+    std::size_t semicolons = 0;
+    std::size_t commas = 0;
+    for (const char* c = start; c < stop; ++c) {
+        semicolons += *c == ';';
+        commas += *c == ',';
     }
-    return ast::OperandStore{std::move(block)};
+    return {semicolons, commas};
 }
 
 }  // namespace zorvane::parser

@@ -86,8 +86,8 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
 // recognises the whole instruction, skipping its marks changes nothing; where it is unsure, the rule runs from the
 // same start and marks as always. The second pass runs the rule alone.
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
-                      PendingOperands* pending) {
-    if (!err.recording() && fast_instruction_into(in, pos, out, end, pending)) return true;
+                      ast::OperandStore* store) {
+    if (!err.recording() && fast_instruction_into(in, pos, out, end, store)) return true;
     return generic_instruction_into(in, pos, err, out, end);
 }
 
@@ -193,22 +193,22 @@ struct ItemSink {
     void call(std::string callee) { item = ast::body::Call{std::move(callee)}; }
     void statement(ast::PTXStatement stmt) { item = ast::body::Statement{std::move(stmt)}; }
     ast::PTXInstruction& new_instruction() { return instruction; }
-    PendingOperands* pending() { return nullptr; }
+    ast::OperandStore* store() { return nullptr; }
     void keep_instruction() { item = ast::body::Instruction{std::move(instruction)}; }
     void drop_instruction() {}
 };
 
 // Labels and calls are recognised and dropped; statements and instructions go straight into their lists.
 struct BodySink {
-    BodyScratch& scratch;
+    ast::PTXFunctionBody& body;
 
     void label(const std::string&) {}
     void call(const std::string&) {}
-    void statement(ast::PTXStatement stmt) { scratch.body.statements.push_back(std::move(stmt)); }
-    ast::PTXInstruction& new_instruction() { return scratch.body.instructions.emplace_back(); }
-    PendingOperands* pending() { return &scratch.pending; }
+    void statement(ast::PTXStatement stmt) { body.statements.push_back(std::move(stmt)); }
+    ast::PTXInstruction& new_instruction() { return body.instructions.emplace_back(); }
+    ast::OperandStore* store() { return &body.operand_store; }
     void keep_instruction() {}
-    void drop_instruction() { scratch.body.instructions.pop_back(); }
+    void drop_instruction() { body.instructions.pop_back(); }
 };
 
 template <class Sink>
@@ -240,7 +240,7 @@ bool try_statement(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& e
 
 template <class Sink>
 bool try_instruction(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
-    if (!instruction_into(in, pos, err, sink.new_instruction(), end, sink.pending())) {
+    if (!instruction_into(in, pos, err, sink.new_instruction(), end, sink.store())) {
         sink.drop_instruction();
         return false;
     }
@@ -283,8 +283,8 @@ Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err) {
     return Match<ast::BodyItem>{end, std::move(sink.item)};
 }
 
-bool body_item_into(const Input& in, Pos pos, ErrorState& err, BodyScratch& scratch, Pos& end) {
-    BodySink sink{scratch};
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end) {
+    BodySink sink{body};
     return body_item_with(in, pos, err, sink, end);
 }
 

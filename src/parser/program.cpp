@@ -87,20 +87,11 @@ constexpr const char* kAlnumUnderscoreClass = "['0'..='9' | 'A'..='Z' | 'a'..='z
 constexpr const char* kAlnumClass = "['0'..='9' | 'A'..='Z' | 'a'..='z']";
 constexpr const char* kInitialiserClass = "['0'..='9' | ',' | ' ']";
 
-// Where the instruction list is full: room for the items up to the next "}" (the body's end, a call block's or a
-// vector's). Each instruction ends at a ";" of its own, so their number there is at most the count of ";", which
-// is counted over text that later calls do not count again; at least half again as much keeps the growth
-// geometric where that count is small.
+// Where the instruction list is full: room for the instructions up to the next "}", and at least half again as
+// much, which keeps the growth geometric where that count is small.
 void make_room(const Input& in, Pos p, std::vector<ast::PTXInstruction>& instructions) {
-    const char* text = in.text.data();
-    const char* start = text + p;
-    const char* stop = text + in.size();
-    if (const void* brace = std::memchr(start, '}', in.size() - p)) stop = static_cast<const char*>(brace);
-    // A plain loop, which the compiler turns into vector instructions (std::count it does not).
-    std::size_t semicolons = 0;
-    for (const char* c = start; c < stop; ++c) semicolons += *c == ';';
     const std::size_t size = instructions.size();
-    instructions.reserve(size + std::max(semicolons, size / 2 + 8));
+    instructions.reserve(size + std::max(ends_ahead(in, p).semicolons, size / 2 + 8));
 }
 
 // body: "{" _ (body_item (_ body_item)*)? _ "}" _
@@ -110,11 +101,6 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
     ast::PTXFunctionBody body;
     std::vector<ast::PTXInstruction>& instructions = body.instructions;
-    // The operands that the fast scanner reads wait as plain records, in lists that the thread reuses, and are made
-    // once the body is complete, in one block for it.
-    thread_local PendingOperands pending;
-    pending.clear();
-    BodyScratch scratch{body, pending};
     p = skip_ws(in, p);
     Pos item_end = p;
     while (true) {
@@ -122,13 +108,13 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
         // Most items are instructions that the fast scanner takes whole. The first pass then skips the dispatch of
         // the body-item rule, whose only mark lies before the instruction's end and so counts for nothing.
         if (!err.recording() && (in.at(p) == '@' || peg::is_lower(in.at(p)))) {
-            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &pending)) {
+            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &body.operand_store)) {
                 p = item_end;
                 continue;
             }
             instructions.pop_back();
         }
-        if (!body_item_into(in, p, err, scratch, item_end)) break;
+        if (!body_item_into(in, p, err, body, item_end)) break;
         p = skip_ws(in, item_end);
     }
     if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
@@ -137,12 +123,6 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
     // A module holds many bodies: their lists keep little slack.
     body.statements.shrink_to_fit();
     if (instructions.capacity() - instructions.size() > instructions.size() / 8 + 4) instructions.shrink_to_fit();
-    body.operand_store = settle_operands(in, pending, instructions);
-    pending.clear();
-    // A thread keeps no more than a typical body's room once a huge one is done.
-    constexpr std::size_t kKeptRoom = 1 << 16;
-    if (pending.operands.capacity() > kKeptRoom) pending.operands = {};
-    if (pending.vector_registers.capacity() > kKeptRoom) pending.vector_registers = {};
     return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
 }
 
@@ -338,16 +318,21 @@ Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err) {
     auto head = header(in, skip_ws(in, pos), err);
     if (!head) return std::nullopt;
     std::vector<ast::PTXFunction> functions;
+    // Each function goes into the tables as soon as it is read, while it is still in the cache. The second pass
+    // runs only to find the error and makes none.
+    ast::Elaborator elaborator;
     Pos p = skip_ws(in, head->end);
     while (auto item = top_level_item(in, p, err)) {
-        if (item->value) functions.push_back(std::move(*item->value));
+        if (item->value) {
+            functions.push_back(std::move(*item->value));
+            if (!err.recording()) elaborator.add(functions.back());
+        }
         p = item->end;
     }
     p = skip_ws(in, p);
-    // The tables are only worth making for a value that can be returned: the entry discards a program that leaves
-    // text over, and the second pass runs only to find the error.
+    // A program that leaves text over is discarded by the entry, so its tables are not finished.
     ast::Elaboration tables;
-    if (p >= in.size() && !err.recording()) tables = ast::elaborate_functions(functions);
+    if (p >= in.size() && !err.recording()) tables = std::move(elaborator).finish();
     return Match<ast::PTXFile>{p,
                                ast::PTXFile{std::move(head->value), std::move(functions), std::move(tables.labels_ref),
                                             std::move(tables.instruction_map), std::move(tables.custom_registers)}};

@@ -9,7 +9,6 @@
 
 #include "ast/file.hpp"
 #include "ast/instructions.hpp"
-#include "parser/body_scratch.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::parser {
@@ -43,20 +42,28 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& ou
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 // The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
-// body's lists (labels and calls are dropped there); both give the end in `end` on success. With `pending`, an
-// instruction that the fast scanner reads leaves its operands there, and its list pending.
+// body's lists (labels and calls are dropped there); both give the end in `end` on success. With `store`, an
+// instruction that the fast scanner reads puts its operands there and borrows them.
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
-                      PendingOperands* pending = nullptr);
-bool body_item_into(const Input& in, Pos pos, ErrorState& err, BodyScratch& scratch, Pos& end);
+                      ast::OperandStore* store = nullptr);
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
 // instruction_into without its fast scanner: the rule as written, marking every failure.
 bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 
 // fast_instruction.cpp
 // The common shapes of an instruction, read without marking any failure: true with the value and end the
 // instruction rule would give, or false when unsure, with `out` unspecified. For the first pass only. With
-// `pending`, the operands go there and the list is left pending; without, the list owns them.
+// `store`, the operands go there and the list borrows them; without, the list owns them.
 bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end,
-                           PendingOperands* pending = nullptr);
+                           ast::OperandStore* store = nullptr);
+// The ";" and "," from `pos` to the next "}" (a body's end, a call block's or a vector's), which bound what the
+// lists of a body need room for there: each instruction ends at a ";" of its own, and each operand at a "," or a
+// ";". A list asks again only once that room is used up, past the text counted, so the counting stays linear.
+struct EndsAhead {
+    std::size_t semicolons = 0;
+    std::size_t commas = 0;
+};
+EndsAhead ends_ahead(const Input& in, Pos pos);
 
 // statements.cpp
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);
