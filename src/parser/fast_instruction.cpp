@@ -386,12 +386,21 @@ EndsAhead ends_ahead(const Input& in, Pos pos) {
     const char* start = text + pos;
     const char* stop = text + in.size();
     if (const void* brace = std::memchr(start, '}', in.size() - pos)) stop = static_cast<const char*>(brace);
-    // A plain loop, which the compiler turns into vector instructions (std::count it does not).
+    // Counted in byte-wide sums over runs short enough not to overflow them, which the compiler turns into
+    // vector instructions over whole registers of bytes (std::count it does not vectorise at all).
     std::size_t semicolons = 0;
     std::size_t commas = 0;
-    for (const char* c = start; c < stop; ++c) {
-        semicolons += *c == ';';
-        commas += *c == ',';
+    while (start < stop) {
+        const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(stop - start), 255);
+        std::uint8_t run_semicolons = 0;
+        std::uint8_t run_commas = 0;
+        for (std::size_t i = 0; i < run; ++i) {
+            run_semicolons = static_cast<std::uint8_t>(run_semicolons + (start[i] == ';'));
+            run_commas = static_cast<std::uint8_t>(run_commas + (start[i] == ','));
+        }
+        semicolons += run_semicolons;
+        commas += run_commas;
+        start += run;
     }
     return {semicolons, commas};
 }
