@@ -386,12 +386,12 @@ EndsAhead ends_ahead(const Input& in, Pos pos) {
     const char* start = text + pos;
     const char* stop = text + in.size();
     if (const void* brace = std::memchr(start, '}', in.size() - pos)) stop = static_cast<const char*>(brace);
-    // Counted in byte-wide sums over runs short enough not to overflow them, which the compiler turns into
-    // vector instructions over whole registers of bytes (std::count it does not vectorise at all).
+    // Counted in byte-wide sums over runs short enough not to overflow them and a whole number of 16-byte vector
+    // registers long, which the compiler turns into vector instructions (std::count it does not vectorise).
     std::size_t semicolons = 0;
     std::size_t commas = 0;
     while (start < stop) {
-        const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(stop - start), 255);
+        const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(stop - start), 240);
         std::uint8_t run_semicolons = 0;
         std::uint8_t run_commas = 0;
         for (std::size_t i = 0; i < run; ++i) {
