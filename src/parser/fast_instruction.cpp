@@ -267,7 +267,8 @@ struct VectorRegisters {
 };
 
 // Constructs the tree value of `r` at `slot`.
-void make_operand(const Input& in, const OperandRead& r, const RegisterRead* vector_registers, ast::PTXOperand* slot) {
+[[gnu::always_inline]] inline void make_operand(const Input& in, const OperandRead& r,
+                                                const RegisterRead* vector_registers, ast::PTXOperand* slot) {
     using namespace ast::operand;
     const auto text = [&] { return ast::Text{in.text.substr(r.begin, r.length)}; };
     switch (r.kind) {
