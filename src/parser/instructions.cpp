@@ -80,14 +80,19 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
     return true;
 }
 
-// The first pass keeps only the furthest failure. Every mark the rule makes for an instruction that it matches lies
-// at or before the instruction's end (after its trailing whitespace), and every caller marks at or after that end
-// next: the following body item, the "}" of the body, or the end-of-input check. So where the fast scanner
+// Every mark the rule makes for an instruction that it matches lies at or before the instruction's end (after its
+// trailing whitespace). The first pass keeps only the furthest failure, and every caller marks at or after that
+// end next: the following body item, the "}" of the body, or the end-of-input check. So where the fast scanner
 // recognises the whole instruction, skipping its marks changes nothing; where it is unsure, the rule runs from the
-// same start and marks as always. The second pass runs the rule alone.
+// same start and marks as always. The second pass records only at the furthest failure, so the scanner's reading
+// stands there too for an instruction that ends before it.
+bool scanned_instruction_counts(const ErrorState& err, Pos end) {
+    return !err.recording() || end < err.furthest();
+}
+
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
                       ast::OperandStore* store) {
-    if (!err.recording() && fast_instruction_into(in, pos, out, end, store)) return true;
+    if (fast_instruction_into(in, pos, out, end, store) && scanned_instruction_counts(err, end)) return true;
     return generic_instruction_into(in, pos, err, out, end);
 }
 

@@ -105,10 +105,11 @@ Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState&
     Pos item_end = p;
     while (true) {
         if (instructions.size() == instructions.capacity()) make_room(in, p, instructions);
-        // Most items are instructions that the fast scanner takes whole. The first pass then skips the dispatch of
-        // the body-item rule, whose only mark lies before the instruction's end and so counts for nothing.
-        if (!err.recording() && (in.at(p) == '@' || peg::is_lower(in.at(p)))) {
-            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &body.operand_store)) {
+        // Most items are instructions that the fast scanner takes whole. They then skip the dispatch of the
+        // body-item rule too, whose only mark lies before the instruction's end and so counts for nothing.
+        if (in.at(p) == '@' || peg::is_lower(in.at(p))) {
+            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &body.operand_store) &&
+                scanned_instruction_counts(err, item_end)) {
                 p = item_end;
                 continue;
             }

@@ -47,6 +47,8 @@ Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
                       ast::OperandStore* store = nullptr);
 bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
+// Whether an instruction that the fast scanner read whole, up to `end`, may stand in for the rule in this pass.
+bool scanned_instruction_counts(const ErrorState& err, Pos end);
 // instruction_into without its fast scanner: the rule as written, marking every failure.
 bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 
