@@ -13,8 +13,13 @@ import argparse
 import collections
 import re
 import sys
+from typing import TYPE_CHECKING
 
 import zorvane
+
+if TYPE_CHECKING:
+    # Only PTXFile is an attribute of the module at run time; the type checker reads the other names from its stub.
+    from zorvane import PTXFunction
 
 # parse_ptx's error text: "error at LINE:COL: expected ...".
 _ERROR_RE = re.compile(r"error at (\d+):(\d+): (.*)", re.DOTALL)
@@ -25,7 +30,7 @@ def member_name(member: object) -> str:
     return repr(member).partition(".")[2]
 
 
-def describe_function(function: object) -> list[str]:
+def describe_function(function: PTXFunction) -> list[str]:
     kind = member_name(function.kind)
     link = member_name(function.link_directive)
     params = ", ".join(f"{p.name}: {member_name(p.type_)}" for p in function.signature.parameters)
@@ -39,7 +44,7 @@ def describe_function(function: object) -> list[str]:
     return lines
 
 
-def report(ptx: object, top: int) -> str:
+def report(ptx: zorvane.PTXFile, top: int) -> str:
     header = ptx.header
     functions = ptx.functions
     out = [
