@@ -58,6 +58,9 @@ def test_every_mnemonic_parses_as_its_member(value, name):
     assert int(alone.opcode) == value
     dotted = zorvane.parse_instruction(f"{m}.x;")
     assert str(dotted) == instr_str(name, "x")
+    # Followed by enough text that the word can be looked up in one load, as nearly every mnemonic in a module is.
+    assert str(zorvane.parse_instruction(f"{m}.x;" + " " * 16)) == instr_str(name, "x")
+    assert str(zorvane.parse_instruction(f"{m}   ;" + " " * 16)) == instr_str(name)
 
 
 @pytest.mark.parametrize(
@@ -125,6 +128,7 @@ def test_every_mnemonic_parses_as_its_member(value, name):
 )
 def test_mnemonic_followed_by_text(text, expected):
     assert text_of(text) == expected
+    assert text_of(text + " " * 16) == expected
 
 
 @pytest.mark.parametrize(
@@ -135,6 +139,7 @@ def test_mnemonic_followed_by_text(text, expected):
 )
 def test_not_a_mnemonic(text):
     assert zorvane.parse_instruction(text) is None
+    assert zorvane.parse_instruction(text + " " * 16) is None
 
 
 # ---------------------------------------------------------------------------------------------------------------

@@ -327,7 +327,7 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     const Pos word_start = p;
     while (is_modifier_char(s[p])) ++p;
     ast::PTXOpcode opcode{};
-    if (!opcode_of_word(in.text.substr(word_start, p - word_start), opcode)) return false;
+    if (!opcode_of_word(in, word_start, p, opcode)) return false;
 
     // ("." ['a'..='z' | '0'..='9']+)*
     const Pos modifiers_start = p;

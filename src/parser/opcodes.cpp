@@ -1,6 +1,9 @@
 // The opcode rule: the 134 instruction mnemonics as one ordered choice of literals.
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "parser/rules.hpp"
@@ -208,6 +211,38 @@ constexpr WordTable build_word_table() {
 constexpr WordTable kWords = build_word_table();
 static_assert(kWords.longest_probe <= 2, "the mnemonic hash collides too often");
 
+// The mnemonics of up to 8 bytes, nearly every one written, keyed by the word itself as one 64-bit number (its
+// bytes in text order from the lowest, zeros after it): a word read from the text in one load is found with one
+// multiplication and, mostly, one comparison. No mnemonic holds a zero byte, so the key holds its length too.
+constexpr std::size_t kShortWordSlots = 512;
+
+constexpr std::size_t short_word_hash(std::uint64_t word) {
+    return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15u) >> 55) % kShortWordSlots;
+}
+
+struct ShortWord {
+    std::uint64_t key = 0;  // 0 for an empty slot
+    PTXOpcode opcode{};
+};
+
+constexpr auto kShortWords = [] {
+    std::array<ShortWord, kShortWordSlots> table{};
+    for (const Mnemonic& m : kMnemonics) {
+        if (m.text.size() > 8) continue;
+        std::uint64_t key = 0;
+        for (std::size_t i = 0; i < m.text.size(); ++i)
+            key |= std::uint64_t{static_cast<unsigned char>(m.text[i])} << (8 * i);
+        std::size_t h = short_word_hash(key);
+        while (table[h].key != 0) h = (h + 1) % kShortWordSlots;
+        table[h] = {key, m.opcode};
+    }
+    return table;
+}();
+
+// A miss ends at an empty slot, so the table must keep some.
+static_assert(std::count_if(kShortWords.begin(), kShortWords.end(), [](const ShortWord& w) { return w.key == 0; }) >
+              static_cast<std::ptrdiff_t>(kShortWordSlots / 2));
+
 }  // namespace
 
 bool opcode_of_word(std::string_view word, PTXOpcode& out) {
@@ -225,6 +260,23 @@ bool opcode_of_word(std::string_view word, PTXOpcode& out) {
         h = (h + 1) % kWordSlots;
     }
     return false;
+}
+
+bool opcode_of_word(const Input& in, Pos begin, Pos end, PTXOpcode& out) {
+    const std::size_t size = end - begin;
+    if (size < 2 || size > 8 || begin + 8 > in.size()) return opcode_of_word(in.text.substr(begin, size), out);
+    std::uint64_t word;
+    std::memcpy(&word, in.text.data() + begin, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word &= size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
+    for (std::size_t h = short_word_hash(word);; h = (h + 1) % kShortWordSlots) {
+        const ShortWord& slot = kShortWords[h];
+        if (slot.key == word) {
+            out = slot.opcode;
+            return true;
+        }
+        if (slot.key == 0) return false;
+    }
 }
 
 }  // namespace zorvane::parser

@@ -29,6 +29,8 @@ Pos modifiers(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err);
 // The mnemonic that is exactly `word`, if any.
 bool opcode_of_word(std::string_view word, ast::PTXOpcode& out);
+// The same for the word [begin, end) of the text, read in one load where it is short.
+bool opcode_of_word(const Input& in, Pos begin, Pos end, ast::PTXOpcode& out);
 
 // registers.cpp
 Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& err);
