@@ -19,11 +19,11 @@ using peg::skip_ws;
 
 namespace {
 
-// The scanner reads one instruction up to the first ";" after its start. No loop below takes a ";", so every loop
-// stops there at the latest, and a read of the byte after one that was checked to be something else stays within
-// the text: the reads need no bounds checks. Each reader gives the value and end that the rule would give at
-// `pos`, or false when it is unsure; it never marks or throws. A "/" where blanks may be (a comment, which may hide
-// a ";") and numbers that might not fit are left to the rule.
+// The scanner reads one instruction, which ends at a ";", and starts no later than the last ";" of the text. No
+// loop below takes a ";", so every loop stops at one at the latest, and a read of the byte after one that was
+// checked to be something else stays within the text: the reads need no bounds checks. Each reader gives the
+// value and end that the rule would give at `pos`, or false when it is unsure; it never marks or throws. A "/"
+// where blanks may be (a comment) and numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
 // The least room of a new block of a body's operand store, so that the blocks stay few where "}" come often.
@@ -308,7 +308,7 @@ struct VectorRegisters {
 
 bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, ast::OperandStore* store) {
     const char* text = in.text.data();
-    if (pos >= in.size() || std::memchr(text + pos, ';', in.size() - pos) == nullptr) return false;
+    if (in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
     const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
     const unsigned char* s = scan.s;
     Pos p = pos;

@@ -17,6 +17,11 @@ using Pos = std::size_t;
 // The UTF-8 text of one entry call; positions are byte offsets into it.
 struct Input {
     std::string_view text;
+    // Where the last ";" of the text is (npos for none): a scan that stops at a ";" cannot run off the text from
+    // any position up to there.
+    std::size_t last_semicolon;
+
+    explicit Input(std::string_view whole) noexcept : text{whole}, last_semicolon{whole.rfind(';')} {}
 
     std::size_t size() const noexcept { return text.size(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
