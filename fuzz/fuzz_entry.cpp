@@ -295,9 +295,12 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
             check(!previous_instruction || *previous_instruction < instr.offset, "instruction offsets do not ascend");
             previous_instruction = instr.offset;
             describe(out, instr, text);
-            const ast::InstructionAddress* found = file.find_instruction(instr.offset);
-            check(found != nullptr, "instruction missing from the instruction map");
-            check(found->function == fi && found->index == ii, "instruction map points at another instruction");
+            const std::optional<ast::InstructionAddress> found = file.find_instruction(instr.offset);
+            check(found.has_value(), "instruction missing from the instruction lookup");
+            check(found->function == fi && found->index == ii && found->number == total,
+                  "instruction lookup points at another instruction");
+            // An offset inside the mnemonic starts no instruction.
+            check(!file.find_instruction(instr.offset + 1), "instruction lookup finds an offset inside a mnemonic");
             for (const ast::PTXOperand& op : instr.operands) {
                 const ast::Text* label = nullptr;
                 if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
@@ -307,7 +310,8 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
             ++total;
         }
     }
-    check(file.instruction_map.size() == total, "instruction map size differs from the instruction count");
+    check(file.instruction_count == total, "instruction count differs from the functions' instructions");
+    check(!file.find_instruction(text.size() + 1), "instruction lookup finds an offset past the text");
     check(file.labels_ref == labels, "referenced labels differ from the operands' labels");
     for (const std::string& l : file.labels_ref) out += "label " + l + '\n';
     for (const auto& [name, replacement] : file.custom_registers) {

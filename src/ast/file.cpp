@@ -2,15 +2,24 @@
 #include "ast/file.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 #include <type_traits>
 #include <variant>
 
 namespace zorvane::ast {
 
-const InstructionAddress* PTXFile::find_instruction(std::uint64_t offset) const {
-    auto it = std::lower_bound(instruction_map.begin(), instruction_map.end(), offset,
-                               [](const InstructionAddress& a, std::uint64_t o) { return a.offset < o; });
-    return it != instruction_map.end() && it->offset == offset ? &*it : nullptr;
+std::optional<InstructionAddress> PTXFile::find_instruction(std::uint64_t offset) const {
+    // The last function whose first instruction starts at or before `offset`.
+    auto after = std::upper_bound(function_starts.begin(), function_starts.end(), offset,
+                                  [](std::uint64_t o, const FunctionStart& f) { return o < f.first_offset; });
+    if (after == function_starts.begin()) return std::nullopt;
+    const FunctionStart& start = *(after - 1);
+    const auto& instructions = functions[start.function].body.instructions;
+    auto it = std::lower_bound(instructions.begin(), instructions.end(), offset,
+                               [](const PTXInstruction& i, std::uint64_t o) { return i.offset < o; });
+    if (it == instructions.end() || it->offset != offset) return std::nullopt;
+    const auto index = static_cast<std::size_t>(it - instructions.begin());
+    return InstructionAddress{start.function, static_cast<std::uint32_t>(index), start.first_number + index};
 }
 
 namespace {
@@ -48,15 +57,18 @@ std::string lower(std::string_view name) {
 
 void Elaborator::add(const PTXFunction& function) {
     const std::uint32_t function_index = functions_++;
-    // Offsets of a parsed module ascend strictly already, which this confirms as it goes; otherwise a later entry
-    // under an equal offset replaces the earlier one when the tables are finished.
+    // The parser reads instructions in the order of the text, so their offsets ascend, which the lookup relies on.
     const auto& instructions = function.body.instructions;
-    for (std::size_t ii = 0; ii < instructions.size(); ++ii) {
-        const std::uint64_t offset = instructions[ii].offset;
-        ascending_ = ascending_ && (tables_.instruction_map.empty() || offset > previous_);
-        previous_ = offset;
-        tables_.instruction_map.push_back({offset, function_index, static_cast<std::uint32_t>(ii)});
-        collect_labels(instructions[ii], tables_.labels_ref);
+    if (!instructions.empty()) {
+        tables_.function_starts.push_back({instructions.front().offset, function_index, tables_.instruction_count});
+        tables_.instruction_count += instructions.size();
+    }
+    for (const PTXInstruction& instruction : instructions) {
+        if (started_ && instruction.offset <= previous_)
+            throw std::logic_error{"instruction offsets do not ascend through the file"};
+        started_ = true;
+        previous_ = instruction.offset;
+        collect_labels(instruction, tables_.labels_ref);
     }
 
     std::uint64_t count32 = 0;
@@ -82,16 +94,6 @@ void Elaborator::add(const PTXFunction& function) {
 }
 
 Elaboration Elaborator::finish() && {
-    auto& map = tables_.instruction_map;
-    if (!ascending_) {
-        auto by_offset = [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset < b.offset; };
-        std::stable_sort(map.begin(), map.end(), by_offset);
-        auto last_of_each =
-            std::unique(map.rbegin(), map.rend(),
-                        [](const InstructionAddress& a, const InstructionAddress& b) { return a.offset == b.offset; });
-        map.erase(map.begin(), last_of_each.base());
-    }
-    map.shrink_to_fit();
     return std::move(tables_);
 }
 

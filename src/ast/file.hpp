@@ -1,7 +1,9 @@
 // Module-level records: header, functions, the file, and the tables derived from its functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,29 +43,40 @@ struct PTXFunction {
     PTXFunctionBody body;
 };
 
-// Where an instruction of the file lives: its function and its place in that function's instruction list.
+// Where an instruction of the file lives: its function, its place in that function's instruction list, and its
+// number among all the instructions of the file.
 struct InstructionAddress {
-    std::uint64_t offset;
     std::uint32_t function;
     std::uint32_t index;
+    std::size_t number;
+};
+
+// A function that has instructions: the offset of its first one, and the number of that one in the file.
+struct FunctionStart {
+    std::uint64_t first_offset;
+    std::uint32_t function;
+    std::size_t first_number;
 };
 
 struct PTXFile {
     PTXHeader header;
     std::vector<PTXFunction> functions;
     std::vector<std::string> labels_ref;
-    // One entry per instruction offset, ascending; the Python layer keeps the instruction objects beside it.
-    std::vector<InstructionAddress> instruction_map;
+    // Instruction offsets ascend through the file, so an instruction is found by its function's start and then
+    // within that function's list; the Python layer keeps the instruction objects beside, by number.
+    std::vector<FunctionStart> function_starts;
+    std::size_t instruction_count = 0;
     std::unordered_map<std::string, std::string> custom_registers;
 
-    // The entry for `offset`, or nullptr.
-    const InstructionAddress* find_instruction(std::uint64_t offset) const;
+    // The instruction whose mnemonic starts at `offset`, if any.
+    std::optional<InstructionAddress> find_instruction(std::uint64_t offset) const;
 };
 
-// The labels that operands reference, the instruction map and the custom-register renaming of a function list.
+// The labels that operands reference, the instruction index and the custom-register renaming of a function list.
 struct Elaboration {
     std::vector<std::string> labels_ref;
-    std::vector<InstructionAddress> instruction_map;
+    std::vector<FunctionStart> function_starts;
+    std::size_t instruction_count = 0;
     std::unordered_map<std::string, std::string> custom_registers;
 };
 Elaboration elaborate_functions(const std::vector<PTXFunction>& functions);
@@ -77,8 +90,8 @@ public:
 
 private:
     Elaboration tables_;
-    bool ascending_ = true;
-    std::uint64_t previous_ = 0;
+    bool started_ = false;
+    std::uint64_t previous_ = 0;  // the offset of the last instruction added, once there is one
     std::uint32_t functions_ = 0;
 };
 

@@ -148,20 +148,14 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
 
         auto* object = reinterpret_cast<Object<ast::PTXFile>*>(self);
         const ast::PTXFile& file = object->value;
-        const ast::InstructionAddress* entry = file.find_instruction(offset);
-        if (entry == nullptr) Py_RETURN_NONE;
-        const ast::InstructionAddress* first = file.instruction_map.data();
-        const std::size_t entries = file.instruction_map.size();
-        if (std::less<>{}(entry, first) || !std::less<>{}(entry, first + entries))
-            throw peg::InternalError{"instruction lookup returned an entry outside the instruction map"};
-        const auto slot = static_cast<std::size_t>(entry - first);
+        const std::optional<ast::InstructionAddress> found = file.find_instruction(offset);
+        if (!found) Py_RETURN_NONE;
+        const std::size_t slot = found->number;
+        const std::size_t entries = file.instruction_count;
+        if (slot >= entries) throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
 
         if (object->state.slot(slot, entries) == nullptr) {
-            const auto& functions = file.functions;
-            if (entry->function >= functions.size() ||
-                entry->index >= functions[entry->function].body.instructions.size())
-                throw peg::InternalError{"the instruction map names an instruction the file does not hold"};
-            PyObject* made = to_python(functions[entry->function].body.instructions[entry->index]);
+            PyObject* made = to_python(file.functions[found->function].body.instructions[found->index]);
             if (made == nullptr) return nullptr;
             // Making the object can run a garbage collection, and so other Python code, which may have asked for
             // the same instruction meanwhile; the first object made stays the one handed out.
