@@ -376,7 +376,8 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
             count, [&](ast::PTXOperand* slot, std::size_t i) { make_operand(in, operands[i], vectors.items, slot); });
     }
     if (modifiers_end != modifiers_start)
-        out.modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
+        out.modifiers.assign_from(text + modifiers_start + 1, modifiers_end - modifiers_start - 1,
+                                  in.size() - modifiers_start - 1);
     else
         out.modifiers.clear();
     return true;
