@@ -312,8 +312,9 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
     }
     check(file.instruction_count == total, "instruction count differs from the functions' instructions");
     check(!file.find_instruction(text.size() + 1), "instruction lookup finds an offset past the text");
-    check(file.labels_ref == labels, "referenced labels differ from the operands' labels");
-    for (const std::string& l : file.labels_ref) out += "label " + l + '\n';
+    const std::vector<std::string> referenced = ast::referenced_labels(file.functions);
+    check(referenced == labels, "referenced labels differ from the operands' labels");
+    for (const std::string& l : referenced) out += "label " + l + '\n';
     for (const auto& [name, replacement] : file.custom_registers) {
         check_text(name, "custom register key is not UTF-8");
         check(replacement.rfind("cr", 0) == 0, "custom register replacement without its prefix", replacement);

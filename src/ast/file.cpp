@@ -68,7 +68,6 @@ void Elaborator::add(const PTXFunction& function) {
             throw std::logic_error{"instruction offsets do not ascend through the file"};
         started_ = true;
         previous_ = instruction.offset;
-        collect_labels(instruction, tables_.labels_ref);
     }
 
     std::uint64_t count32 = 0;
@@ -95,6 +94,13 @@ void Elaborator::add(const PTXFunction& function) {
 
 Elaboration Elaborator::finish() && {
     return std::move(tables_);
+}
+
+std::vector<std::string> referenced_labels(const std::vector<PTXFunction>& functions) {
+    std::vector<std::string> labels;
+    for (const PTXFunction& f : functions)
+        for (const PTXInstruction& instruction : f.body.instructions) collect_labels(instruction, labels);
+    return labels;
 }
 
 Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {

@@ -61,7 +61,6 @@ struct FunctionStart {
 struct PTXFile {
     PTXHeader header;
     std::vector<PTXFunction> functions;
-    std::vector<std::string> labels_ref;
     // Instruction offsets ascend through the file, so an instruction is found by its function's start and then
     // within that function's list; the Python layer keeps the instruction objects beside, by number.
     std::vector<FunctionStart> function_starts;
@@ -72,14 +71,17 @@ struct PTXFile {
     std::optional<InstructionAddress> find_instruction(std::uint64_t offset) const;
 };
 
-// The labels that operands reference, the instruction index and the custom-register renaming of a function list.
+// The instruction index and the custom-register renaming of a function list.
 struct Elaboration {
-    std::vector<std::string> labels_ref;
     std::vector<FunctionStart> function_starts;
     std::size_t instruction_count = 0;
     std::unordered_map<std::string, std::string> custom_registers;
 };
 Elaboration elaborate_functions(const std::vector<PTXFunction>& functions);
+
+// The names that label operands and memory operands reference, in order, repeats kept, except local branch labels.
+// Not part of the parse: worked out when asked for.
+std::vector<std::string> referenced_labels(const std::vector<PTXFunction>& functions);
 
 // The same tables built one function at a time, in order, so that the parser can add each function as soon as it
 // is read, while what it wrote is still in the cache.

@@ -154,19 +154,26 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         const std::size_t entries = file.instruction_count;
         if (slot >= entries) throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
 
-        if (object->state.slot(slot, entries) == nullptr) {
+        if (object->state.instructions.slot(slot, entries) == nullptr) {
             PyObject* made = to_python(file.functions[found->function].body.instructions[found->index]);
             if (made == nullptr) return nullptr;
             // Making the object can run a garbage collection, and so other Python code, which may have asked for
             // the same instruction meanwhile; the first object made stays the one handed out.
-            PyObject*& cached = object->state.slot(slot, entries);
+            PyObject*& cached = object->state.instructions.slot(slot, entries);
             if (cached == nullptr)
                 cached = made;
             else
                 Py_DECREF(made);
         }
-        return Py_NewRef(object->state.slot(slot, entries));
+        return Py_NewRef(object->state.instructions.slot(slot, entries));
     });
+}
+
+PyObject* file_labels_ref(PyObject* self) {
+    auto* object = reinterpret_cast<Object<ast::PTXFile>*>(self);
+    // Worked out once, on the first read: many callers never read them, and a parse need not pay for them.
+    if (!object->state.labels) object->state.labels = ast::referenced_labels(object->value.functions);
+    return to_python(*object->state.labels);
 }
 
 }  // namespace zorvane::module

@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "ast/enums.hpp"
 #include "ast/file.hpp"
@@ -44,6 +47,7 @@ PyObject* instruction_str(PyObject* self) noexcept;
 PyObject* body_item_kind(PyObject* self, PyObject*) noexcept;
 PyObject* body_item_as_instruction(PyObject* self, PyObject*) noexcept;
 PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+PyObject* file_labels_ref(PyObject* self);
 
 template <auto Function>
 PyCFunction fastcall_method() noexcept {
@@ -75,6 +79,13 @@ public:
 private:
     std::unique_ptr<PyObject*[]> slots_;
     std::size_t size_ = 0;
+};
+
+// What a PTXFile object keeps beside its value: the instruction objects handed out, and the referenced labels,
+// which are worked out on the first read of labels_ref.
+struct FileState {
+    InstructionCache instructions;
+    std::optional<std::vector<std::string>> labels;
 };
 
 // ---- Enumerations: the seven small ones need no description beyond their name tables.
@@ -196,11 +207,11 @@ struct Describe<ast::PTXFunction> {
 template <>
 struct Describe<ast::PTXFile> {
     using T = ast::PTXFile;
-    using State = InstructionCache;
+    using State = FileState;
     static constexpr Kind kind = Kind::Record;
     static constexpr std::string_view name = "PTXFile";
     static constexpr std::tuple fields{
-        Field<&T::header>{"header"}, Field<&T::functions>{"functions"}, Field<&T::labels_ref>{"labels_ref"},
+        Field<&T::header>{"header"}, Field<&T::functions>{"functions"}, Computed<&file_labels_ref>{"labels_ref"},
         Field<&T::custom_registers>{"custom_registers",
                                     "PTX allows some custom registers, we map into some custom registers we have "
                                     "created\nthrough vexmoor"}};

@@ -54,6 +54,13 @@ struct Field {
     const char* doc = nullptr;
 };
 
+// A property that the class computes from the object itself rather than reads from a field of the value.
+template <PyObject* (*Get)(PyObject*)>
+struct Computed {
+    const char* name;
+    const char* doc = nullptr;
+};
+
 template <class T>
 inline constexpr bool is_sum_v = false;
 template <class... A>
@@ -302,13 +309,26 @@ PyObject* record_get(PyObject* self, void*) noexcept {
     return guarded([self] { return to_python(std::as_const(value_of<T>(self)).*Member); });
 }
 
+template <PyObject* (*Get)(PyObject*)>
+PyObject* computed_get(PyObject* self, void*) noexcept {
+    return guarded([self] { return Get(self); });
+}
+
+template <class T, auto Member>
+constexpr getter getter_of(Field<Member>) {
+    return &record_get<T, Member>;
+}
+template <class T, PyObject* (*Get)(PyObject*)>
+constexpr getter getter_of(Computed<Get>) {
+    return &computed_get<Get>;
+}
+
 template <class T>
 PyGetSetDef* record_getset() {
     static auto definitions = std::apply(
         [](auto... field) {
-            return std::array{
-                PyGetSetDef{field.name, &record_get<T, decltype(field)::member>, nullptr, field.doc, nullptr}...,
-                PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
+            return std::array{PyGetSetDef{field.name, getter_of<T>(field), nullptr, field.doc, nullptr}...,
+                              PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
         },
         Describe<T>::fields);
     return definitions.data();

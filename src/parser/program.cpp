@@ -334,9 +334,9 @@ Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err) {
     // A program that leaves text over is discarded by the entry, so its tables are not finished.
     ast::Elaboration tables;
     if (p >= in.size() && !err.recording()) tables = std::move(elaborator).finish();
-    return Match<ast::PTXFile>{p, ast::PTXFile{std::move(head->value), std::move(functions),
-                                               std::move(tables.labels_ref), std::move(tables.function_starts),
-                                               tables.instruction_count, std::move(tables.custom_registers)}};
+    return Match<ast::PTXFile>{
+        p, ast::PTXFile{std::move(head->value), std::move(functions), std::move(tables.function_starts),
+                        tables.instruction_count, std::move(tables.custom_registers)}};
 }
 
 }  // namespace zorvane::parser
