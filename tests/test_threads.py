@@ -3,6 +3,7 @@
 import pathlib
 import sys
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -33,6 +34,11 @@ TEXTS = [
     "(.param .b64 p0)",
     "not an instruction",
     "é" * 100 + "\n" + "x",
+    # Long enough that the parse lets other threads run meanwhile: a module, one that fails at its end, and one
+    # that ends in a number out of range.
+    module(4000, "long"),
+    module(4000, "long_broken") + "}",
+    module(4000, "long_overflow")[:-3] + "mov.u32 %r1, 18446744073709551616;\n}\n",
 ]
 
 
@@ -134,3 +140,28 @@ def test_one_tree_read_from_many_threads(busy_switching):
     with ThreadPoolExecutor(max_workers=8) as pool:
         for by_offset, by_list in pool.map(read, range(16)):
             assert by_offset == expected and by_list == expected
+
+
+def test_other_threads_run_during_a_long_parse():
+    # The parsing thread notes when the call starts and ends; this thread keeps noting the time meanwhile. Only if
+    # the call lets other threads run can a note of this thread fall strictly between the two.
+    text = module(100_000, "long")
+    span = []
+    done = threading.Event()
+
+    def parse():
+        try:
+            span.append(time.perf_counter())
+            zorvane.parse_ptx(text)
+            span.append(time.perf_counter())
+        finally:
+            done.set()
+
+    notes = []
+    worker = threading.Thread(target=parse)
+    worker.start()
+    while not done.wait(0.0001):
+        notes.append(time.perf_counter())
+    worker.join()
+    start, end = span
+    assert any(start < t < end for t in notes)

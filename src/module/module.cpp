@@ -2,7 +2,9 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,11 +35,32 @@ bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
     return false;
 }
 
+// Lets other Python threads run while it lives; the core touches no Python object.
+class ThreadsAllowed {
+public:
+    ThreadsAllowed() noexcept : state_{PyEval_SaveThread()} {}
+    ~ThreadsAllowed() { PyEval_RestoreThread(state_); }
+    ThreadsAllowed(const ThreadsAllowed&) = delete;
+    ThreadsAllowed& operator=(const ThreadsAllowed&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// Below this size a parse takes well under a millisecond, less than other threads would gain.
+constexpr std::size_t kThreadsAllowedFrom = 64 * 1024;
+
 PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!text_argument(parse_ptx_signature, args, nargs, kwnames, text)) return nullptr;
-        peg::Outcome<ast::PTXFile> outcome = parser::parse_program(text);
+        // A long parse lets other threads run, so that a program can parse several modules at once. The text stays
+        // valid and unchanged meanwhile: the caller holds the str, and a str never changes.
+        peg::Outcome<ast::PTXFile> outcome = [text] {
+            std::optional<ThreadsAllowed> others_run;
+            if (text.size() >= kThreadsAllowedFrom) others_run.emplace();
+            return parser::parse_program(text);
+        }();
         if (outcome.value) return new_file_object(std::move(*outcome.value));
         if (!outcome.error) throw peg::InternalError{"the parse ended with neither a value nor an error"};
         PyRef message = PyRef::steal(to_python(outcome.error->text()));
