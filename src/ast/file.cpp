@@ -103,10 +103,4 @@ std::vector<std::string> referenced_labels(const std::vector<PTXFunction>& funct
     return labels;
 }
 
-Elaboration elaborate_functions(const std::vector<PTXFunction>& functions) {
-    Elaborator elaborator;
-    for (const PTXFunction& f : functions) elaborator.add(f);
-    return std::move(elaborator).finish();
-}
-
 }  // namespace zorvane::ast

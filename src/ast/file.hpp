@@ -77,14 +77,13 @@ struct Elaboration {
     std::size_t instruction_count = 0;
     std::unordered_map<std::string, std::string> custom_registers;
 };
-Elaboration elaborate_functions(const std::vector<PTXFunction>& functions);
 
 // The names that label operands and memory operands reference, in order, repeats kept, except local branch labels.
 // Not part of the parse: worked out when asked for.
 std::vector<std::string> referenced_labels(const std::vector<PTXFunction>& functions);
 
-// The same tables built one function at a time, in order, so that the parser can add each function as soon as it
-// is read, while what it wrote is still in the cache.
+// Builds the tables one function at a time, in order, so that the parser can add each function as soon as it is
+// read, while what it wrote is still in the cache.
 class Elaborator {
 public:
     void add(const PTXFunction& function);

@@ -85,7 +85,6 @@ public:
         *this = made(static_cast<std::size_t>(std::distance(first, last)),
                      [&first](PTXOperand* slot, std::size_t) { std::construct_at(slot, std::move(*first++)); });
     }
-    void clear() noexcept { *this = OperandList{}; }
 
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }

@@ -90,9 +90,8 @@ bool scanned_instruction_counts(const ErrorState& err, Pos end) {
     return !err.recording() || end < err.furthest();
 }
 
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
-                      ast::OperandStore* store) {
-    if (fast_instruction_into(in, pos, out, end, store) && scanned_instruction_counts(err, end)) return true;
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
+    if (fast_instruction_into(in, pos, out, end) && scanned_instruction_counts(err, end)) return true;
     return generic_instruction_into(in, pos, err, out, end);
 }
 
@@ -198,7 +197,8 @@ struct ItemSink {
     void call(std::string callee) { item = ast::body::Call{std::move(callee)}; }
     void statement(ast::PTXStatement stmt) { item = ast::body::Statement{std::move(stmt)}; }
     ast::PTXInstruction& new_instruction() { return instruction; }
-    ast::OperandStore* store() { return nullptr; }
+    // A single line has not met the fast scanner yet.
+    static constexpr bool scanned_already = false;
     void keep_instruction() { item = ast::body::Instruction{std::move(instruction)}; }
     void drop_instruction() {}
 };
@@ -211,7 +211,8 @@ struct BodySink {
     void call(const std::string&) {}
     void statement(ast::PTXStatement stmt) { body.statements.push_back(std::move(stmt)); }
     ast::PTXInstruction& new_instruction() { return body.instructions.emplace_back(); }
-    ast::OperandStore* store() { return &body.operand_store; }
+    // The body has offered every instruction to the fast scanner before its items come here.
+    static constexpr bool scanned_already = true;
     void keep_instruction() {}
     void drop_instruction() { body.instructions.pop_back(); }
 };
@@ -245,7 +246,10 @@ bool try_statement(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& e
 
 template <class Sink>
 bool try_instruction(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
-    if (!instruction_into(in, pos, err, sink.new_instruction(), end, sink.store())) {
+    ast::PTXInstruction& out = sink.new_instruction();
+    const bool read = Sink::scanned_already ? generic_instruction_into(in, pos, err, out, end)
+                                            : instruction_into(in, pos, err, out, end);
+    if (!read) {
         sink.drop_instruction();
         return false;
     }

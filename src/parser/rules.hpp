@@ -44,10 +44,9 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& ou
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 // The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
-// body's lists (labels and calls are dropped there); both give the end in `end` on success. With `store`, an
-// instruction that the fast scanner reads puts its operands there and borrows them.
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end,
-                      ast::OperandStore* store = nullptr);
+// body's lists (labels and calls are dropped there); both give the end in `end` on success. The body's caller
+// offers instructions to the fast scanner itself, so body_item_into reads them with the rule.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
 // Whether an instruction that the fast scanner read whole, up to `end`, may stand in for the rule in this pass.
 bool scanned_instruction_counts(const ErrorState& err, Pos end);
