@@ -79,13 +79,6 @@ public:
         return OperandList{data, size, State::Borrowed};
     }
 
-    // Moves the operands of [first, last) into a block of their own.
-    template <class It>
-    void assign_moved(It first, It last) {
-        *this = made(static_cast<std::size_t>(std::distance(first, last)),
-                     [&first](PTXOperand* slot, std::size_t) { std::construct_at(slot, std::move(*first++)); });
-    }
-
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
     const PTXOperand* data() const noexcept { return data_; }

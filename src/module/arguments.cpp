@@ -11,6 +11,8 @@ namespace zorvane::module {
 namespace {
 
 constexpr std::size_t no_parameter = static_cast<std::size_t>(-1);
+// The most fields a variant has.
+constexpr std::size_t kMaxParameters = 4;
 
 std::size_t find_parameter(const Signature& sig, PyObject* name) {
     if (!PyUnicode_Check(name)) return no_parameter;
@@ -78,16 +80,25 @@ bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
     return check_complete(sig, out);
 }
 
-bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
-    if (!place_positional(sig, reinterpret_cast<PyTupleObject*>(args)->ob_item, PyTuple_GET_SIZE(args), out))
+bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyRef* out) {
+    // Binding runs no Python code (the names are compared as str), so the borrowed entries below stay valid
+    // until each is taken as a strong reference.
+    PyObject* bound[kMaxParameters] = {};
+    if (sig.count > kMaxParameters) {
+        PyErr_SetString(PyExc_SystemError, "a signature has more parameters than argument binding supports");
+        return false;
+    }
+    if (!place_positional(sig, reinterpret_cast<PyTupleObject*>(args)->ob_item, PyTuple_GET_SIZE(args), bound))
         return false;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *name, *value;
         while (PyDict_Next(kwargs, &pos, &name, &value))
-            if (!place_keyword(sig, name, value, out)) return false;
+            if (!place_keyword(sig, name, value, bound)) return false;
     }
-    return check_complete(sig, out);
+    if (!check_complete(sig, bound)) return false;
+    for (std::size_t i = 0; i < sig.count; ++i) out[i] = PyRef::borrow(bound[i]);
+    return true;
 }
 
 void prefix_argument_error(const char* name) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "ast/instructions.hpp"
+#include "module/pyref.hpp"
 
 namespace zorvane::module {
 
@@ -19,9 +20,13 @@ struct Signature {
     std::size_t count;
 };
 
-// Each of these fills out[0..count) with borrowed references or raises TypeError as CPython words it.
+// Each of these fills out[0..count) or raises TypeError as CPython words it.
+// Fast-call arguments are owned by the caller for the whole call, so borrowed references to them stay valid whatever
+// Python code the conversions run.
 bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
-bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+// A keyword dictionary is an ordinary object that code run while the arguments are converted (an __index__, a
+// __len__) can reach and empty, so every argument bound from it is held by a strong reference of its own.
+bool bind_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyRef* out);
 
 // Puts "argument 'name': " in front of the message of a pending TypeError; other exceptions pass unchanged.
 void prefix_argument_error(const char* name);

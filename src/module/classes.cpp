@@ -21,7 +21,7 @@ std::string predicate_text(std::uint64_t number) {
 
 // Runs an operand accessor that answers one variant; every other variant gives None.
 template <class Alternative, class Answer>
-PyObject* answer_for(PyObject* self, Answer answer) noexcept {
+PyObject* answer_for(PyObject* self, Answer answer) {
     return guarded([self, &answer]() -> PyObject* {
         if (const auto* alternative = std::get_if<Alternative>(&value_of<ast::PTXOperand>(self)))
             return answer(*alternative);
@@ -44,27 +44,27 @@ PyTypeObject* file_class() {
     return class_of<ast::PTXFile>();
 }
 
-PyObject* opcode_str(PyObject* self) noexcept {
+PyObject* opcode_str(PyObject* self) {
     return guarded([self] { return to_python(ast::mnemonic(value_of<ast::PTXOpcode>(self))); });
 }
 
-PyObject* register_str(PyObject* self) noexcept {
+PyObject* register_str(PyObject* self) {
     return guarded([self] { return to_python(ast::register_text(value_of<ast::PTXRegister>(self))); });
 }
 
-PyObject* operand_str(PyObject* self) noexcept {
+PyObject* operand_str(PyObject* self) {
     return guarded([self] { return to_python(ast::operand_text(value_of<ast::PTXOperand>(self))); });
 }
 
-PyObject* operand_kind(PyObject* self, PyObject*) noexcept {
+PyObject* operand_kind(PyObject* self, PyObject*) {
     return guarded([self] { return new_str(ast::operand_kind(value_of<ast::PTXOperand>(self))); });
 }
 
-PyObject* operand_get_float_imm(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_float_imm(PyObject* self, PyObject*) {
     return answer_for<ast::operand::FloatImmediate>(self, [](const auto& op) { return to_python(op._0); });
 }
 
-PyObject* operand_get_register(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_register(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
         const ast::PTXOperand& operand = value_of<ast::PTXOperand>(self);
         if (const auto* reg = std::get_if<ast::operand::Register>(&operand))
@@ -75,19 +75,19 @@ PyObject* operand_get_register(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* operand_get_label(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_label(PyObject* self, PyObject*) {
     return answer_for<ast::operand::Label>(self, [](const auto& op) { return to_python(op._0); });
 }
 
-PyObject* operand_get_immediate(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_immediate(PyObject* self, PyObject*) {
     return answer_for<ast::operand::Immediate>(self, [](const auto& op) { return to_python(op._0); });
 }
 
-PyObject* operand_get_memory_lbl(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_memory_lbl(PyObject* self, PyObject*) {
     return answer_for<ast::operand::MemoryLbl>(self, [](const auto& op) { return to_python(op._0); });
 }
 
-PyObject* operand_get_memory_disp(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_memory_disp(PyObject* self, PyObject*) {
     return answer_for<ast::operand::MemoryRegDisp>(self, [](const auto& op) -> PyObject* {
         PyRef reg = PyRef::steal(to_python(op._0));
         if (!reg) return nullptr;
@@ -97,11 +97,11 @@ PyObject* operand_get_memory_disp(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* operand_get_predicate(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_predicate(PyObject* self, PyObject*) {
     return answer_for<ast::operand::Predicate>(self, [](const auto& op) { return to_python(predicate_text(op._0)); });
 }
 
-PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) noexcept {
+PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) {
     return answer_for<ast::operand::RegPredPair>(self, [](const auto& op) -> PyObject* {
         PyRef reg = PyRef::steal(to_python(ast::register_text(op._0)));
         if (!reg) return nullptr;
@@ -111,19 +111,19 @@ PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* instruction_is_float(PyObject* self, PyObject*) noexcept {
+PyObject* instruction_is_float(PyObject* self, PyObject*) {
     return guarded([self] { return PyBool_FromLong(ast::is_float(value_of<ast::PTXInstruction>(self))); });
 }
 
-PyObject* instruction_str(PyObject* self) noexcept {
+PyObject* instruction_str(PyObject* self) {
     return guarded([self] { return to_python(ast::instruction_text(value_of<ast::PTXInstruction>(self))); });
 }
 
-PyObject* body_item_kind(PyObject* self, PyObject*) noexcept {
+PyObject* body_item_kind(PyObject* self, PyObject*) {
     return guarded([self] { return new_str(ast::body_item_kind(value_of<ast::BodyItem>(self))); });
 }
 
-PyObject* body_item_as_instruction(PyObject* self, PyObject*) noexcept {
+PyObject* body_item_as_instruction(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
         if (const auto* item = std::get_if<ast::body::Instruction>(&value_of<ast::BodyItem>(self)))
             return to_python(item->_0);
@@ -131,7 +131,7 @@ PyObject* body_item_as_instruction(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static constexpr const char* names[] = {"addr"};
         static constexpr Signature signature{"PTXFile.get_instruction", names, 1};

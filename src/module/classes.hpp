@@ -30,30 +30,24 @@ PyTypeObject* file_class();
 
 // ---- Methods and slots particular to one class (classes.cpp).
 
-PyObject* opcode_str(PyObject* self) noexcept;
-PyObject* register_str(PyObject* self) noexcept;
-PyObject* operand_str(PyObject* self) noexcept;
-PyObject* operand_kind(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_float_imm(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_register(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_label(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_immediate(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_memory_lbl(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_memory_disp(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_predicate(PyObject* self, PyObject*) noexcept;
-PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) noexcept;
-PyObject* instruction_is_float(PyObject* self, PyObject*) noexcept;
-PyObject* instruction_str(PyObject* self) noexcept;
-PyObject* body_item_kind(PyObject* self, PyObject*) noexcept;
-PyObject* body_item_as_instruction(PyObject* self, PyObject*) noexcept;
-PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+PyObject* opcode_str(PyObject* self);
+PyObject* register_str(PyObject* self);
+PyObject* operand_str(PyObject* self);
+PyObject* operand_kind(PyObject* self, PyObject*);
+PyObject* operand_get_float_imm(PyObject* self, PyObject*);
+PyObject* operand_get_register(PyObject* self, PyObject*);
+PyObject* operand_get_label(PyObject* self, PyObject*);
+PyObject* operand_get_immediate(PyObject* self, PyObject*);
+PyObject* operand_get_memory_lbl(PyObject* self, PyObject*);
+PyObject* operand_get_memory_disp(PyObject* self, PyObject*);
+PyObject* operand_get_predicate(PyObject* self, PyObject*);
+PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*);
+PyObject* instruction_is_float(PyObject* self, PyObject*);
+PyObject* instruction_str(PyObject* self);
+PyObject* body_item_kind(PyObject* self, PyObject*);
+PyObject* body_item_as_instruction(PyObject* self, PyObject*);
+PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* file_labels_ref(PyObject* self);
-
-template <auto Function>
-PyCFunction fastcall_method() noexcept {
-    // The detour through void(*)() is the sanctioned way to store a fast-call function in a PyMethodDef.
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
 
 // The PTXInstruction objects that get_instruction hands out, one slot per instruction-map entry. A slot is filled on
 // the first request for it, so that every later request returns the identical object; the references are released
@@ -215,7 +209,7 @@ struct Describe<ast::PTXFile> {
         Field<&T::custom_registers>{"custom_registers",
                                     "PTX allows some custom registers, we map into some custom registers we have "
                                     "created\nthrough vexmoor"}};
-    static inline PyMethodDef methods[] = {{"get_instruction", fastcall_method<&file_get_instruction>(),
+    static inline PyMethodDef methods[] = {{"get_instruction", method_function(&file_get_instruction),
                                             METH_FASTCALL | METH_KEYWORDS, "get_instruction($self, addr)\n--\n\n"},
                                            {nullptr, nullptr, 0, nullptr}};
 };

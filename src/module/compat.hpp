@@ -31,6 +31,11 @@ static inline void PyErr_SetRaisedException(PyObject* exc) {
 #endif
 
 #if PY_VERSION_HEX < 0x030D0000
+// Whether the main interpreter is shutting down (3.13).
+static inline int Py_IsFinalizing(void) {
+    return _Py_IsFinalizing();
+}
+
 #define Py_ASNATIVEBYTES_DEFAULTS -1
 #define Py_ASNATIVEBYTES_BIG_ENDIAN 0
 #define Py_ASNATIVEBYTES_LITTLE_ENDIAN 1

@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "module/classes.hpp"
+#include "module/compat.hpp"
 #include "parser/entry.hpp"
 #include "peg/engine.hpp"
 
@@ -35,32 +37,37 @@ bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
     return false;
 }
 
-// Lets other Python threads run while it lives; the core touches no Python object.
-class ThreadsAllowed {
-public:
-    ThreadsAllowed() noexcept : state_{PyEval_SaveThread()} {}
-    ~ThreadsAllowed() { PyEval_RestoreThread(state_); }
-    ThreadsAllowed(const ThreadsAllowed&) = delete;
-    ThreadsAllowed& operator=(const ThreadsAllowed&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
 // Below this size a parse takes well under a millisecond, less than other threads would gain.
 constexpr std::size_t kThreadsAllowedFrom = 64 * 1024;
 
-PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+// Runs parse_program with the interpreter lock released, so that other threads run meanwhile; the core touches no
+// Python object. The lock is taken back by a plain call, not by a destructor: at interpreter exit CPython 3.11 to
+// 3.13 end a thread that asks for it with a forced unwind, which a destructor (noexcept) would turn into an abort.
+// No Python reference is held in this frame, since the unwind runs its cleanups without the lock.
+peg::Outcome<ast::PTXFile> parse_program_letting_threads_run(std::string_view text) {
+    PyThreadState* thread = PyEval_SaveThread();
+    std::exception_ptr failure;
+    peg::Outcome<ast::PTXFile> outcome;
+    try {
+        outcome = parser::parse_program(text);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    PyEval_RestoreThread(thread);
+    if (failure) std::rethrow_exception(failure);
+    return outcome;
+}
+
+PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!text_argument(parse_ptx_signature, args, nargs, kwnames, text)) return nullptr;
         // A long parse lets other threads run, so that a program can parse several modules at once. The text stays
-        // valid and unchanged meanwhile: the caller holds the str, and a str never changes.
-        peg::Outcome<ast::PTXFile> outcome = [text] {
-            std::optional<ThreadsAllowed> others_run;
-            if (text.size() >= kThreadsAllowedFrom) others_run.emplace();
-            return parser::parse_program(text);
-        }();
+        // valid and unchanged meanwhile: the caller holds the str, and a str never changes. A thread that runs while
+        // the interpreter is already shutting down keeps the lock, so that it can finish the call.
+        const bool others_run = text.size() >= kThreadsAllowedFrom && !Py_IsFinalizing();
+        peg::Outcome<ast::PTXFile> outcome =
+            others_run ? parse_program_letting_threads_run(text) : parser::parse_program(text);
         if (outcome.value) return new_file_object(std::move(*outcome.value));
         if (!outcome.error) throw peg::InternalError{"the parse ended with neither a value nor an error"};
         PyRef message = PyRef::steal(to_python(outcome.error->text()));
@@ -69,7 +76,7 @@ PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     });
 }
 
-PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!text_argument(parse_instruction_signature, args, nargs, kwnames, text)) return nullptr;
@@ -79,7 +86,7 @@ PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     });
 }
 
-PyObject* parse_function_body_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_function_body_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!text_argument(parse_function_body_line_signature, args, nargs, kwnames, text)) return nullptr;
@@ -90,10 +97,10 @@ PyObject* parse_function_body_line(PyObject*, PyObject* const* args, Py_ssize_t 
 }
 
 PyMethodDef function_definitions[] = {
-    {"parse_ptx", fastcall_method<&parse_ptx>(), METH_FASTCALL | METH_KEYWORDS, "parse_ptx(content)\n--\n\n"},
-    {"parse_instruction", fastcall_method<&parse_instruction>(), METH_FASTCALL | METH_KEYWORDS,
+    {"parse_ptx", method_function(&parse_ptx), METH_FASTCALL | METH_KEYWORDS, "parse_ptx(content)\n--\n\n"},
+    {"parse_instruction", method_function(&parse_instruction), METH_FASTCALL | METH_KEYWORDS,
      "parse_instruction(content)\n--\n\n"},
-    {"parse_function_body_line", fastcall_method<&parse_function_body_line>(), METH_FASTCALL | METH_KEYWORDS,
+    {"parse_function_body_line", method_function(&parse_function_body_line), METH_FASTCALL | METH_KEYWORDS,
      "parse_function_body_line(line)\n--\n\n"},
 };
 
@@ -139,14 +146,33 @@ PyObject* create_module() {
     return module.release();
 }
 
+// Whether this interpreter refuses modules that, like this one, initialise in a single phase (an isolated
+// subinterpreter). CPython 3.12 runs the initialisation before it refuses such a module, so that run must claim
+// nothing; later versions refuse before they run it.
+bool refuses_single_phase_modules([[maybe_unused]] PyInterpreterState* interpreter) {
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+    return _PyInterpreterState_HasFeature(interpreter, Py_RTFLAGS_MULTI_INTERP_EXTENSIONS) != 0;
+#else
+    return false;
+#endif
+}
+
+constexpr const char* kOneInterpreterOnly =
+    "zorvane does not support subinterpreters: it can be imported only by the interpreter that first imported it in "
+    "this process";
+
 PyObject* initialise() {
-    std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    PyInterpreterState* interpreter = PyInterpreterState_Get();
+    std::int64_t id = PyInterpreterState_GetID(interpreter);
     if (id == -1) return nullptr;
+    // The owner is claimed only by an initialisation that the interpreter will accept.
+    if (refuses_single_phase_modules(interpreter)) {
+        PyErr_SetString(PyExc_ImportError, kOneInterpreterOnly);
+        return nullptr;
+    }
     std::int64_t owner = -1;
     if (!owner_interpreter.compare_exchange_strong(owner, id) && owner != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "zorvane does not support subinterpreters: it can be imported only by the interpreter that "
-                        "first imported it in this process");
+        PyErr_SetString(PyExc_ImportError, kOneInterpreterOnly);
         return nullptr;
     }
     if (module_cache != nullptr) return Py_NewRef(module_cache);

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -178,6 +179,13 @@ void* slot_function(F* function) noexcept {
     return reinterpret_cast<void*>(function);
 }
 
+// A method of another calling convention (fast call, keywords) stored in a PyMethodDef; the detour through
+// void(*)() is the sanctioned way to make that cast.
+template <class F>
+PyCFunction method_function(F* function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // Publishes a finished class unless another thread published one while this one ran interpreter code.
 inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
     if (cache == nullptr) cache = reinterpret_cast<PyTypeObject*>(type.release());
@@ -262,7 +270,7 @@ void enum_dealloc(PyObject* self) noexcept {
 }
 
 template <class E>
-PyObject* enum_repr(PyObject* self) noexcept {
+PyObject* enum_repr(PyObject* self) {
     return guarded([self] {
         std::string text{ast::EnumInfo<E>::class_name};
         text += '.';
@@ -305,12 +313,12 @@ void record_dealloc(PyObject* self) noexcept {
 }
 
 template <class T, auto Member>
-PyObject* record_get(PyObject* self, void*) noexcept {
+PyObject* record_get(PyObject* self, void*) {
     return guarded([self] { return to_python(std::as_const(value_of<T>(self)).*Member); });
 }
 
 template <PyObject* (*Get)(PyObject*)>
-PyObject* computed_get(PyObject* self, void*) noexcept {
+PyObject* computed_get(PyObject* self, void*) {
     return guarded([self] { return Get(self); });
 }
 
@@ -388,7 +396,7 @@ void variant_dealloc(PyObject* self) noexcept {
 }
 
 template <class V, std::size_t I, std::size_t K>
-PyObject* variant_get(PyObject* self, void*) noexcept {
+PyObject* variant_get(PyObject* self, void*) {
     return guarded([self] {
         // A __class__ assignment between variant classes of one sum type can leave an object holding another variant.
         const auto* alternative = std::get_if<I>(&std::as_const(value_of<V>(self)));
@@ -421,7 +429,7 @@ PyObject* variant_item(PyObject* self, std::uint64_t index, std::index_sequence<
 }
 
 template <class V, std::size_t I>
-PyObject* variant_subscript(PyObject* self, PyObject* key) noexcept {
+PyObject* variant_subscript(PyObject* self, PyObject* key) {
     return guarded([self, key]() -> PyObject* {
         std::uint64_t index = 0;
         if (!from_python(key, index)) {
@@ -440,10 +448,10 @@ PyObject* variant_subscript(PyObject* self, PyObject* key) noexcept {
 }
 
 template <class S, std::size_t N, std::size_t... K>
-bool convert_arguments(S& fields, const std::array<PyObject*, N>& arguments, std::index_sequence<K...>) {
+bool convert_arguments(S& fields, const std::array<PyRef, N>& arguments, std::index_sequence<K...>) {
     [[maybe_unused]] auto convert = [&](auto k) {
         constexpr std::size_t index = decltype(k)::value;
-        if (from_python(arguments[index], field_ref<index>(fields))) return true;
+        if (from_python(arguments[index].get(), field_ref<index>(fields))) return true;
         prefix_argument_error(field_names[index]);
         return false;
     };
@@ -451,11 +459,11 @@ bool convert_arguments(S& fields, const std::array<PyObject*, N>& arguments, std
 }
 
 template <class V, std::size_t I>
-PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         constexpr std::size_t n = variant_arity<V, I>;
         static const Signature signature{VariantNames<V, I>::get().constructor.c_str(), field_names, n};
-        std::array<PyObject*, n> arguments{};
+        std::array<PyRef, n> arguments;
         if (!bind_tuple_dict(signature, args, kwargs, arguments.data())) return nullptr;
         Alternative<V, I> fields{};
         if (!convert_arguments(fields, arguments, std::make_index_sequence<n>{})) return nullptr;
@@ -486,6 +494,22 @@ PyRef make_variant_class(PyTypeObject* base) {
     return type;
 }
 
+// A class derived in Python from a sum type's base would make its instances through object.__new__, which gives
+// them no value; only the variant classes derive from the base. Set after they are made.
+template <class V>
+PyObject* refuse_subclass(PyObject*, PyObject*, PyObject*) {
+    PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type", std::string{Describe<V>::name}.c_str());
+    return nullptr;
+}
+
+template <class V>
+bool refuse_python_subclasses(PyObject* base) {
+    static PyMethodDef definition{"__init_subclass__", method_function(&refuse_subclass<V>),
+                                  METH_VARARGS | METH_KEYWORDS | METH_CLASS, nullptr};
+    PyRef method = PyRef::steal(PyDescr_NewClassMethod(reinterpret_cast<PyTypeObject*>(base), &definition));
+    return method && set_class_attribute(base, "__init_subclass__", method.get()) == 0;
+}
+
 // Sets up a sum type as one unit: its base class, then each variant class in order, each set as a class attribute
 // of the base as soon as it exists; the first use of any of them therefore makes all of them.
 template <class V>
@@ -505,6 +529,7 @@ bool set_up_sum_type() {
         return ((variants[I] = make_variant_class<V, I>(base_type), static_cast<bool>(variants[I])) && ...);
     };
     if (!make_in_order(std::make_index_sequence<n>{})) return false;
+    if (!refuse_python_subclasses<V>(base.get())) return false;
     if (ClassCache<V>::type != nullptr) return true;  // another thread finished first; these are dropped
     ClassCache<V>::type = reinterpret_cast<PyTypeObject*>(base.release());
     for (std::size_t i = 0; i < n; ++i)
@@ -575,12 +600,24 @@ requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value) {
     return new_instance<U>(type, std::forward<T>(value));
 }
 
+// Whether `obj` is an object that this module made holding a T: for a sum type, an instance of one of its variant
+// classes, whatever else may derive from the base.
+template <class T>
+bool is_instance_with_value(PyObject* obj, PyTypeObject* type) {
+    if constexpr (is_sum_v<T>) {
+        const auto& variants = VariantCache<T>::types;
+        return std::find(variants.begin(), variants.end(), Py_TYPE(obj)) != variants.end();
+    } else {
+        return Py_IS_TYPE(obj, type);
+    }
+}
+
 template <class T>
 requires Described<T>
 bool from_python(PyObject* obj, T& out) {
     PyTypeObject* type = class_of<T>();
     if (type == nullptr) return false;
-    if (!PyObject_TypeCheck(obj, type)) {
+    if (!is_instance_with_value<T>(obj, type)) {
         raise_cannot_cast(obj, class_name_of<T>());
         return false;
     }
@@ -588,16 +625,22 @@ bool from_python(PyObject* obj, T& out) {
     return true;
 }
 
+// The room reserved from a sequence's length before any item is seen: the length is only a hint, which an object
+// may state as anything, so the list grows past this by the items it really yields.
+inline constexpr Py_ssize_t kMostReservedFromHint = 1024;
+
 template <class T>
 bool from_python(PyObject* obj, std::vector<T>& out) {
     if (!check_sequence(obj)) return false;
     Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
-        PyErr_Clear();  // only a capacity hint
+        // A sequence without a length is read by iterating; any other failure of len() is the caller's to see.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+        PyErr_Clear();
         size = 0;
     }
     out.clear();
-    out.reserve(static_cast<std::size_t>(size));
+    out.reserve(static_cast<std::size_t>(std::min(size, kMostReservedFromHint)));
     PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
     if (!iterator) return false;
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {

@@ -1,6 +1,8 @@
 // The instruction rule and the body-item rule: one line of a function body.
+#include <array>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -43,15 +45,17 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
     const Pos modifiers_end = modifiers(in, op->end, err);
     p = skip_ws(in, modifiers_end);
 
-    // The operands are read into a buffer reused by every instruction of the thread and then moved into a list
-    // of exactly their number: one allocation per instruction and no slack, for the many that a module holds. The
-    // buffer's entries stay constructed between instructions (moved-from ones are empty), so each operand is
-    // only overwritten there.
-    thread_local std::vector<ast::PTXOperand> scratch;
+    // The operands are read into a few slots on the stack, and any beyond them into a list of this call, and then
+    // moved into a list of exactly their number: no slack for the many instructions that a module holds, and no
+    // memory kept after the call.
+    constexpr std::size_t kInlineOperands = 8;
+    std::array<ast::PTXOperand, kInlineOperands> first_operands;
+    std::vector<ast::PTXOperand> more_operands;
     std::size_t count = 0;
     auto next_slot = [&]() -> ast::PTXOperand& {
-        if (count == scratch.size()) scratch.emplace_back();
-        return scratch[count];
+        if (count < kInlineOperands) return first_operands[count];
+        if (count - kInlineOperands == more_operands.size()) more_operands.emplace_back();
+        return more_operands[count - kInlineOperands];
     };
     if (operand_into(in, p, err, next_slot(), p)) {
         ++count;
@@ -70,7 +74,10 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
     // The second pass only looks for the error and discards every value, so it keeps none.
     if (err.recording()) return true;
 
-    out.operands.assign_moved(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(count));
+    out.operands = ast::OperandList::made(count, [&](ast::PTXOperand* slot, std::size_t i) {
+        std::construct_at(slot,
+                          std::move(i < kInlineOperands ? first_operands[i] : more_operands[i - kInlineOperands]));
+    });
 
     // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
     if (modifiers_end != modifiers_start)
