@@ -14,6 +14,8 @@
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/tables.hpp"
+#include "ast/tree.hpp"
 #include "parser/entry.hpp"
 #include "parser/rules.hpp"
 #include "peg/engine.hpp"
@@ -190,7 +192,7 @@ void describe(std::string& out, const ast::PTXInstruction& instr, std::string_vi
     out += number(instr.offset);
     out += instr.is_predicated ? " @" + number(*instr.is_predicated) + " " : " - ";
     out += rendered;
-    out += ast::is_float(instr) ? " float" : " int";
+    out += ast::is_float(instr.modifiers.view()) ? " float" : " int";
     for (const ast::PTXOperand& op : instr.operands) {
         out += " | ";
         describe(out, op);
@@ -246,8 +248,8 @@ void describe(std::string& out, const ast::BodyItem& item, std::string_view text
         item);
 }
 
-std::string_view function_keyword(const ast::PTXFunction& f) {
-    switch (f.link_directive) {
+std::string_view function_keyword(ast::FunctionRef f) {
+    switch (f.link_directive()) {
         case ast::PTXLinkDirective::Extern:
             return ".extern";
         case ast::PTXLinkDirective::Visible:
@@ -257,50 +259,66 @@ std::string_view function_keyword(const ast::PTXFunction& f) {
         case ast::PTXLinkDirective::None:
             break;
     }
-    return f.kind == ast::PTXFunctionKind::Kernel ? ".entry" : ".func";
+    return f.kind() == ast::PTXFunctionKind::Kernel ? ".entry" : ".func";
 }
 
-void describe(std::string& out, const ast::PTXFile& file, std::string_view text) {
-    check_text(file.header.version, "version is not UTF-8");
-    out += file.header.version + ' ' + std::string{ast::member_name(file.header.target)} + ' ' +
-           number(file.header.address_size) + '\n';
+void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view text) {
+    const ast::FileRef file = parsed.root();
+    const ast::PTXHeader header = file.header();
+    check_text(header.version, "version is not UTF-8");
+    out +=
+        header.version + ' ' + std::string{ast::member_name(header.target)} + ' ' + number(header.address_size) + '\n';
 
     std::size_t total = 0;
+    std::size_t functions = 0;
     std::optional<std::uint64_t> previous_instruction;
     std::optional<std::uint64_t> previous_function;
     std::vector<std::string> labels;
-    for (std::size_t fi = 0; fi < file.functions.size(); ++fi) {
-        const ast::PTXFunction& f = file.functions[fi];
-        check(f.offset < text.size(), "function offset past the input");
+    std::vector<std::uint64_t> offsets;
+    file.functions().for_each([&](ast::FunctionRef f) {
+        ++functions;
+        const std::uint64_t offset = f.offset();
+        check(offset < text.size(), "function offset past the input");
         std::string_view keyword = function_keyword(f);
-        check(text.substr(f.offset, keyword.size()) == keyword, "function offset does not point at its first keyword",
-              text.substr(f.offset, 40));
-        check(!previous_function || *previous_function < f.offset, "function offsets do not ascend");
-        check(!previous_instruction || *previous_instruction < f.offset,
-              "a function starts before the last instruction");
-        previous_function = f.offset;
-        check(!f.name.empty(), "function with an empty name");
-        check_text(f.name, "function name is not UTF-8");
-        out += "function " + f.name + ' ' + number(f.offset) + ' ' + std::string{ast::member_name(f.link_directive)} +
-               ' ' + std::string{ast::member_name(f.kind)} + '\n';
-        for (const ast::PTXFunctionParameter& p : f.signature.parameters) {
+        check(text.substr(offset, keyword.size()) == keyword, "function offset does not point at its first keyword",
+              text.substr(offset, 40));
+        check(!previous_function || *previous_function < offset, "function offsets do not ascend");
+        check(!previous_instruction || *previous_instruction < offset, "a function starts before the last instruction");
+        previous_function = offset;
+        const std::string name{f.name()};
+        check(!name.empty(), "function with an empty name");
+        check_text(name, "function name is not UTF-8");
+        out += "function " + name + ' ' + number(offset) + ' ' + std::string{ast::member_name(f.link_directive())} +
+               ' ' + std::string{ast::member_name(f.kind())} + '\n';
+        std::size_t parameters = 0;
+        f.signature().parameters().for_each([&](const ast::ParameterFields& p) {
+            ++parameters;
             check(!p.name.empty(), "parameter with an empty name");
             check_text(p.name, "parameter name is not UTF-8");
-            out += "param " + p.name + ' ' + std::string{ast::member_name(p.type_)} + '\n';
-        }
-        for (const ast::PTXStatement& s : f.body.statements) describe(out, s);
-        for (std::size_t ii = 0; ii < f.body.instructions.size(); ++ii) {
-            const ast::PTXInstruction& instr = f.body.instructions[ii];
-            check(instr.offset > f.offset, "instruction before its function");
+            out += "param " + std::string{p.name} + ' ' + std::string{ast::member_name(p.type)} + '\n';
+        });
+        check(parameters == f.signature().parameters().size(), "parameter count differs from the parameters");
+        std::size_t statements = 0;
+        f.body().statements().for_each([&](const ast::encoding::Byte* record) {
+            ++statements;
+            const ast::encoding::Byte* p = record + 1;
+            describe(out, ast::encoding::get_statement(record[0], p));
+        });
+        check(statements == f.body().statements().size(), "statement count differs from the statements");
+        std::size_t instructions = 0;
+        f.body().instructions().for_each([&](const ast::encoding::Byte* record) {
+            ++instructions;
+            const ast::InstructionRef ref{record};
+            const ast::PTXInstruction instr = ref.value();
+            check(ref.offset() == instr.offset && ref.opcode() == instr.opcode &&
+                      ref.modifiers() == instr.modifiers.view() && ref.is_predicated() == instr.is_predicated &&
+                      ref.operands().size() == instr.operands.size(),
+                  "an instruction record reads otherwise field by field than whole");
+            check(instr.offset > offset, "instruction before its function");
             check(!previous_instruction || *previous_instruction < instr.offset, "instruction offsets do not ascend");
             previous_instruction = instr.offset;
+            offsets.push_back(instr.offset);
             describe(out, instr, text);
-            const std::optional<ast::InstructionAddress> found = file.find_instruction(instr.offset);
-            check(found.has_value(), "instruction missing from the instruction lookup");
-            check(found->function == fi && found->index == ii && found->number == total,
-                  "instruction lookup points at another instruction");
-            // An offset inside the mnemonic starts no instruction.
-            check(!file.find_instruction(instr.offset + 1), "instruction lookup finds an offset inside a mnemonic");
             for (const ast::PTXOperand& op : instr.operands) {
                 const ast::Text* label = nullptr;
                 if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
@@ -308,14 +326,27 @@ void describe(std::string& out, const ast::PTXFile& file, std::string_view text)
                 if (label != nullptr && (label->empty() || (*label)[0] != 'L')) labels.push_back(label->str());
             }
             ++total;
-        }
+        });
+        check(instructions == f.body().instructions().size(), "instruction count differs from the instructions");
+    });
+    check(functions == file.functions().size(), "function count differs from the functions");
+
+    const ast::InstructionIndex index{file};
+    check(index.instruction_count() == total, "instruction count differs from the functions' instructions");
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        const std::optional<ast::InstructionIndex::Found> found = index.find(offsets[i]);
+        check(found.has_value(), "instruction missing from the instruction lookup");
+        check(found->number == i && found->instruction.offset() == offsets[i],
+              "instruction lookup points at another instruction");
+        // An offset inside the mnemonic starts no instruction.
+        check(!index.find(offsets[i] + 1), "instruction lookup finds an offset inside a mnemonic");
     }
-    check(file.instruction_count == total, "instruction count differs from the functions' instructions");
-    check(!file.find_instruction(text.size() + 1), "instruction lookup finds an offset past the text");
-    const std::vector<std::string> referenced = ast::referenced_labels(file.functions);
+    check(!index.find(text.size() + 1), "instruction lookup finds an offset past the text");
+    std::vector<std::string> referenced;
+    ast::for_each_referenced_label(file, [&referenced](std::string_view l) { referenced.emplace_back(l); });
     check(referenced == labels, "referenced labels differ from the operands' labels");
     for (const std::string& l : referenced) out += "label " + l + '\n';
-    for (const auto& [name, replacement] : file.custom_registers) {
+    for (const auto& [name, replacement] : ast::custom_registers(file)) {
         check_text(name, "custom register key is not UTF-8");
         check(replacement.rfind("cr", 0) == 0, "custom register replacement without its prefix", replacement);
         out += "custom " + name + ' ' + replacement + '\n';
@@ -418,8 +449,8 @@ Result run_checked(Entry entry, std::string_view text, Describe describe_value, 
 }
 
 Result check_program(std::string_view text) {
-    return run_checked<ast::PTXFile>(
-        parser::parse_program, text, [&](std::string& out, const ast::PTXFile& file) { describe(out, file, text); },
+    return run_checked<ast::ParsedFile>(
+        parser::parse_program, text, [&](std::string& out, const ast::ParsedFile& file) { describe(out, file, text); },
         [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
             auto m = parser::program(in, 0, err);
             if (!m) return std::nullopt;
@@ -475,27 +506,37 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
     module += line;
     module += kClose;
     try {
-        peg::Outcome<ast::PTXFile> outcome = parser::parse_program(module);
+        peg::Outcome<ast::ParsedFile> outcome = parser::parse_program(module);
         check(outcome.value.has_value(), "a body line that parses alone fails inside a function",
               outcome.error ? outcome.error->text() : std::string{});
-        const ast::PTXFile& file = *outcome.value;
-        check(file.functions.size() == 1, "wrapped body line: not one function");
-        const ast::PTXFunctionBody& body = file.functions[0].body;
+        const ast::FileRef file = outcome.value->root();
+        check(file.functions().size() == 1, "wrapped body line: not one function");
+        std::vector<ast::PTXStatement> statements;
+        std::vector<ast::PTXInstruction> instructions;
+        file.functions().for_each([&](ast::FunctionRef f) {
+            f.body().statements().for_each([&](const ast::encoding::Byte* record) {
+                const ast::encoding::Byte* p = record + 1;
+                statements.push_back(ast::encoding::get_statement(record[0], p));
+            });
+            f.body().instructions().for_each([&](const ast::encoding::Byte* record) {
+                instructions.push_back(ast::InstructionRef{record}.value());
+            });
+        });
         if (auto* s = std::get_if<ast::body::Statement>(&item)) {
             std::string a, b;
-            check(body.statements.size() == 1 && body.instructions.empty(), "wrapped statement not kept alone");
+            check(statements.size() == 1 && instructions.empty(), "wrapped statement not kept alone");
             describe(a, s->_0);
-            describe(b, body.statements[0]);
+            describe(b, statements[0]);
             check(a == b, "wrapped statement differs", a + " vs " + b);
         } else if (auto* i = std::get_if<ast::body::Instruction>(&item)) {
-            check(body.instructions.size() == 1 && body.statements.empty(), "wrapped instruction not kept alone");
-            const ast::PTXInstruction& got = body.instructions[0];
+            check(instructions.size() == 1 && statements.empty(), "wrapped instruction not kept alone");
+            const ast::PTXInstruction& got = instructions[0];
             check(got.offset == i->_0.offset + shift, "wrapped instruction offset not shifted by the prefix");
             check(
                 ast::instruction_text(got) == ast::instruction_text(i->_0) && got.is_predicated == i->_0.is_predicated,
                 "wrapped instruction differs");
         } else {
-            check(body.statements.empty() && body.instructions.empty(), "a label or call left something in the body");
+            check(statements.empty() && instructions.empty(), "a label or call left something in the body");
         }
     } catch (const peg::NumberOutOfRange&) {
         fail("wrapped body line ends in an out-of-range failure although it parsed alone");

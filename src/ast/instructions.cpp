@@ -3,23 +3,31 @@
 
 namespace zorvane::ast {
 
-bool is_float(const PTXInstruction& instr) {
-    std::string_view m = instr.modifiers.view();
+bool is_float(std::string_view m) {
     return m.find("f32") != std::string_view::npos || m.find("f64") != std::string_view::npos ||
            m.find("f8") != std::string_view::npos;
 }
 
-std::string instruction_text(const PTXInstruction& instr) {
-    std::string out = "PTXInstruction(opcode='";
-    out += member_name(instr.opcode);
+void append_instruction_text_head(std::string& out, PTXOpcode opcode, std::string_view modifiers) {
+    out += "PTXInstruction(opcode='";
+    out += member_name(opcode);
     out += "', modifiers='";
-    out += instr.modifiers.view();
+    out += modifiers;
     out += "', operands=[";
+}
+
+void append_instruction_text_tail(std::string& out) {
+    out += "])";
+}
+
+std::string instruction_text(const PTXInstruction& instr) {
+    std::string out;
+    append_instruction_text_head(out, instr.opcode, instr.modifiers.view());
     for (std::size_t i = 0; i < instr.operands.size(); ++i) {
         if (i != 0) out += ", ";
         append_operand_tagged(out, instr.operands[i]);
     }
-    out += "])";
+    append_instruction_text_tail(out);
     return out;
 }
 

@@ -9,7 +9,6 @@
 
 #include "ast/enums.hpp"
 #include "ast/opcodes.hpp"
-#include "ast/operand_list.hpp"
 #include "ast/operands.hpp"
 #include "ast/text.hpp"
 
@@ -22,13 +21,16 @@ struct PTXInstruction {
     std::uint64_t offset;  // byte offset of the first character of the mnemonic
     PTXOpcode opcode;
     ShortText modifiers;  // without leading dots, joined by "."
-    OperandList operands;
+    std::vector<PTXOperand> operands;
     std::optional<std::uint64_t> is_predicated;  // the guard's predicate number
 };
 
 // True when "f32", "f64" or "f8" occurs anywhere in the modifiers.
-bool is_float(const PTXInstruction& instr);
-// "PTXInstruction(opcode='Ld', modifiers='global.u32', operands=[...])"
+bool is_float(std::string_view modifiers);
+// "PTXInstruction(opcode='Ld', modifiers='global.u32', operands=[" and, after the operands' tagged forms
+// separated by ", " (append_operand_tagged), "])".
+void append_instruction_text_head(std::string& out, PTXOpcode opcode, std::string_view modifiers);
+void append_instruction_text_tail(std::string& out);
 std::string instruction_text(const PTXInstruction& instr);
 
 namespace statement {

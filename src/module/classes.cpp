@@ -1,6 +1,8 @@
-// Methods and slots particular to single classes, and the entry points that turn parse results into objects.
+// Methods and slots particular to single classes, the conversions of what a parse's records hold, and the entry
+// points that turn parse results into objects.
 #include "module/classes.hpp"
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <variant>
@@ -11,8 +13,17 @@ namespace zorvane::module {
 
 namespace {
 
+namespace encoding = ast::encoding;
+
 PyObject* new_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// A new str of a text known to be ASCII (a kind, a mnemonic): made without decoding.
+PyObject* new_ascii_str(std::string_view text) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return str;
 }
 
 std::string predicate_text(std::uint64_t number) {
@@ -29,20 +40,121 @@ PyObject* answer_for(PyObject* self, Answer answer) {
     });
 }
 
+// A new list of `items.size()` objects, the i-th made by `make` from the i-th item that `items.for_each` gives.
+template <class Items, class Make>
+PyObject* list_of(const Items& items, Make&& make) {
+    const std::size_t size = items.size();
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(size)));
+    if (!list) return nullptr;
+    std::size_t made = 0;
+    bool failed = false;
+    items.for_each([&](const auto& item) {
+        if (failed || made == size) return;
+        PyObject* object = make(item);
+        if (object == nullptr) {
+            failed = true;
+            return;
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(made++), object);
+    });
+    if (failed) return nullptr;
+    // A list with empty slots would crash whoever reads it.
+    if (made != size) throw peg::InternalError{"a record holds fewer items than its count"};
+    return list.release();
+}
+
+// The storage of a parse, as a capsule: the last view of the parse to go frees it.
+constexpr const char* kStorageName = "zorvane.tree";
+
+void free_storage(PyObject* capsule) noexcept {
+    delete static_cast<ast::ParsedFile*>(PyCapsule_GetPointer(capsule, kStorageName));
+}
+
 }  // namespace
 
-PyObject* new_file_object(ast::PTXFile&& file) {
-    return to_python(std::move(file));
+// ---- What a parse's records hold
+
+PyObject* to_python(const ast::InstructionRef::Operands& operands, Shared) {
+    return list_of(operands, [](const encoding::OperandFields& op) -> PyObject* {
+        PyTypeObject* type = variant_class<ast::PTXOperand>(static_cast<std::size_t>(op.kind));
+        if (type == nullptr) return nullptr;
+        return new_instance_made<ast::PTXOperand>(type, [&op] { return encoding::operand_from(op); });
+    });
 }
-PyObject* new_instruction_object(ast::PTXInstruction&& instruction) {
-    return to_python(std::move(instruction));
+
+PyObject* to_python(const ast::SignatureRef::Parameters& parameters, Shared) {
+    return list_of(parameters, [](const ast::ParameterFields& p) {
+        return to_python(ast::PTXFunctionParameter{std::string{p.name}, p.type});
+    });
 }
+
+PyObject* to_python(const ast::StatementRecords& statements, Shared) {
+    return list_of(statements, [](const encoding::Byte* record) {
+        const encoding::Byte* p = record + 1;
+        return to_python(encoding::get_statement(record[0], p));
+    });
+}
+
+PyObject* to_python(const ast::InstructionRecords& instructions, Shared shared) {
+    return list_of(instructions, [shared](const encoding::Byte* record) {
+        return new_view(ast::InstructionRef{record}, shared.storage);
+    });
+}
+
+PyObject* to_python(const ast::FileRef::Functions& functions, Shared shared) {
+    return list_of(functions, [shared](ast::FunctionRef function) { return new_view(function, shared.storage); });
+}
+
+PyObject* to_python(ast::SignatureRef signature, Shared shared) {
+    return new_view(signature, shared.storage);
+}
+
+PyObject* to_python(ast::BodyRef body, Shared shared) {
+    return new_view(body, shared.storage);
+}
+
+PyObject* to_python(const ast::PTXInstruction& instruction) {
+    ast::PackedInstruction packed = ast::pack(instruction);
+    // The view takes the block over, and frees it should it fail.
+    return new_view(ast::InstructionRef{packed.record.release()}, nullptr);
+}
+
+bool from_python(PyObject* obj, ast::PTXInstruction& out) {
+    PyTypeObject* type = class_of<ast::InstructionRef>();
+    if (type == nullptr) return false;
+    if (!Py_IS_TYPE(obj, type)) {
+        raise_cannot_cast(obj, Describe<ast::InstructionRef>::name);
+        return false;
+    }
+    out = value_of<ast::InstructionRef>(obj).value();
+    return true;
+}
+
+// ---- Parse results
+
+PyObject* new_file_object(ast::ParsedFile&& file) {
+    auto* owned = new ast::ParsedFile{std::move(file)};
+    PyRef storage = PyRef::steal(PyCapsule_New(owned, kStorageName, &free_storage));
+    if (!storage) {
+        delete owned;
+        return nullptr;
+    }
+    return new_view(owned->root(), storage.get());
+}
+
+PyObject* new_instruction_object(const ast::PTXInstruction& instruction) {
+    return to_python(instruction);
+}
+
 PyObject* new_body_item_object(ast::BodyItem&& item) {
     return to_python(std::move(item));
 }
+
 PyTypeObject* file_class() {
-    return class_of<ast::PTXFile>();
+    return class_of<ast::FileRef>();
 }
+
+// ---- Methods and slots
 
 PyObject* opcode_str(PyObject* self) {
     return guarded([self] { return to_python(ast::mnemonic(value_of<ast::PTXOpcode>(self))); });
@@ -57,7 +169,7 @@ PyObject* operand_str(PyObject* self) {
 }
 
 PyObject* operand_kind(PyObject* self, PyObject*) {
-    return guarded([self] { return new_str(ast::operand_kind(value_of<ast::PTXOperand>(self))); });
+    return guarded([self] { return new_ascii_str(ast::operand_kind(value_of<ast::PTXOperand>(self))); });
 }
 
 PyObject* operand_get_float_imm(PyObject* self, PyObject*) {
@@ -112,15 +224,27 @@ PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) {
 }
 
 PyObject* instruction_is_float(PyObject* self, PyObject*) {
-    return guarded([self] { return PyBool_FromLong(ast::is_float(value_of<ast::PTXInstruction>(self))); });
+    return guarded([self] { return PyBool_FromLong(ast::is_float(value_of<ast::InstructionRef>(self).modifiers())); });
 }
 
 PyObject* instruction_str(PyObject* self) {
-    return guarded([self] { return to_python(ast::instruction_text(value_of<ast::PTXInstruction>(self))); });
+    return guarded([self] {
+        const ast::InstructionRef instruction = value_of<ast::InstructionRef>(self);
+        std::string text;
+        ast::append_instruction_text_head(text, instruction.opcode(), instruction.modifiers());
+        bool first = true;
+        instruction.operands().for_each([&](const encoding::OperandFields& op) {
+            if (!first) text += ", ";
+            first = false;
+            ast::append_operand_tagged(text, encoding::operand_from(op));
+        });
+        ast::append_instruction_text_tail(text);
+        return to_python(text);
+    });
 }
 
 PyObject* body_item_kind(PyObject* self, PyObject*) {
-    return guarded([self] { return new_str(ast::body_item_kind(value_of<ast::BodyItem>(self))); });
+    return guarded([self] { return new_ascii_str(ast::body_item_kind(value_of<ast::BodyItem>(self))); });
 }
 
 PyObject* body_item_as_instruction(PyObject* self, PyObject*) {
@@ -146,34 +270,44 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
             return nullptr;
         }
 
-        auto* object = reinterpret_cast<Object<ast::PTXFile>*>(self);
-        const ast::PTXFile& file = object->value;
-        const std::optional<ast::InstructionAddress> found = file.find_instruction(offset);
+        auto* object = reinterpret_cast<Object<ast::FileRef>*>(self);
+        FileState& state = object->state;
+        // Made once, on the first lookup: many callers never look one up, and a parse need not pay for it.
+        if (!state.index) state.index = std::make_unique<ast::InstructionIndex>(object->value);
+        const std::optional<ast::InstructionIndex::Found> found = state.index->find(offset);
         if (!found) Py_RETURN_NONE;
-        const std::size_t slot = found->number;
-        const std::size_t entries = file.instruction_count;
-        if (slot >= entries) throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
+        const std::size_t count = state.index->instruction_count();
+        if (found->number >= count)
+            throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
 
-        if (object->state.instructions.slot(slot, entries) == nullptr) {
-            PyObject* made = to_python(file.functions[found->function].body.instructions[found->index]);
+        if (state.instructions.slot(found->number, count) == nullptr) {
+            PyObject* made = new_view(found->instruction, object->storage);
             if (made == nullptr) return nullptr;
             // Making the object can run a garbage collection, and so other Python code, which may have asked for
             // the same instruction meanwhile; the first object made stays the one handed out.
-            PyObject*& cached = object->state.instructions.slot(slot, entries);
+            PyObject*& cached = state.instructions.slot(found->number, count);
             if (cached == nullptr)
                 cached = made;
             else
                 Py_DECREF(made);
         }
-        return Py_NewRef(object->state.instructions.slot(slot, entries));
+        return Py_NewRef(state.instructions.slot(found->number, count));
     });
 }
 
 PyObject* file_labels_ref(PyObject* self) {
-    auto* object = reinterpret_cast<Object<ast::PTXFile>*>(self);
-    // Worked out once, on the first read: many callers never read them, and a parse need not pay for them.
-    if (!object->state.labels) object->state.labels = ast::referenced_labels(object->value.functions);
-    return to_python(*object->state.labels);
+    // Worked out on every read, from the operands: many callers never read them, and a parse need not pay for
+    // them, nor keep them.
+    PyRef labels = PyRef::steal(PyList_New(0));
+    if (!labels) return nullptr;
+    bool failed = false;
+    ast::for_each_referenced_label(value_of<ast::FileRef>(self), [&](std::string_view name) {
+        if (failed) return;
+        PyRef text = PyRef::steal(new_str(name));
+        failed = !text || PyList_Append(labels.get(), text.get()) < 0;
+    });
+    if (failed) return nullptr;
+    return labels.release();
 }
 
 }  // namespace zorvane::module

@@ -17,14 +17,16 @@
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/tables.hpp"
+#include "ast/tree.hpp"
 #include "module/protocol.hpp"
 
 namespace zorvane::module {
 
 // ---- What module.cpp needs: the finished parse results as new objects, and the class the module exports.
 
-PyObject* new_file_object(ast::PTXFile&& file);
-PyObject* new_instruction_object(ast::PTXInstruction&& instruction);
+PyObject* new_file_object(ast::ParsedFile&& file);
+PyObject* new_instruction_object(const ast::PTXInstruction& instruction);
 PyObject* new_body_item_object(ast::BodyItem&& item);
 PyTypeObject* file_class();
 
@@ -49,37 +51,38 @@ PyObject* body_item_as_instruction(PyObject* self, PyObject*);
 PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* file_labels_ref(PyObject* self);
 
-// The PTXInstruction objects that get_instruction hands out, one slot per instruction-map entry. A slot is filled on
-// the first request for it, so that every later request returns the identical object; the references are released
-// with the file.
+// The PTXInstruction objects that get_instruction hands out, one slot per instruction of the file, so that every
+// later request for one returns the identical object. Slots come in pages made on first use, so that a few
+// lookups in a large module cost a few pages; the references are released with the file.
 class InstructionCache {
 public:
     InstructionCache() noexcept = default;
     InstructionCache(const InstructionCache&) = delete;
     InstructionCache& operator=(const InstructionCache&) = delete;
     ~InstructionCache() {
-        for (std::size_t i = 0; i < size_; ++i) Py_XDECREF(slots_[i]);
+        for (const auto& page : pages_)
+            if (page)
+                for (std::size_t i = 0; i < kPage; ++i) Py_XDECREF(page[i]);
     }
 
-    // The object for map entry `slot`, or nullptr when none has been made yet; allocates the slots on first use.
-    PyObject*& slot(std::size_t slot, std::size_t entries) {
-        if (!slots_) {
-            slots_ = std::make_unique<PyObject*[]>(entries);
-            size_ = entries;
-        }
-        return slots_[slot];
+    // The object for instruction `number` of `count`, or nullptr when none has been made yet.
+    PyObject*& slot(std::size_t number, std::size_t count) {
+        if (pages_.empty()) pages_.resize(count / kPage + 1);
+        std::unique_ptr<PyObject*[]>& page = pages_[number / kPage];
+        if (!page) page = std::make_unique<PyObject*[]>(kPage);
+        return page[number % kPage];
     }
 
 private:
-    std::unique_ptr<PyObject*[]> slots_;
-    std::size_t size_ = 0;
+    static constexpr std::size_t kPage = 256;
+    std::vector<std::unique_ptr<PyObject*[]>> pages_;
 };
 
-// What a PTXFile object keeps beside its value: the instruction objects handed out, and the referenced labels,
-// which are worked out on the first read of labels_ref.
+// What a PTXFile object keeps beside its value: the index of its instructions by offset, made on the first lookup,
+// and the instruction objects handed out.
 struct FileState {
+    std::unique_ptr<ast::InstructionIndex> index;
     InstructionCache instructions;
-    std::optional<std::vector<std::string>> labels;
 };
 
 // ---- Enumerations: the seven small ones need no description beyond their name tables.
@@ -140,20 +143,7 @@ struct Describe<ast::BodyItem> {
         {nullptr, nullptr, 0, nullptr}};
 };
 
-// ---- Records: properties in field order.
-
-template <>
-struct Describe<ast::PTXInstruction> {
-    using T = ast::PTXInstruction;
-    static constexpr Kind kind = Kind::Record;
-    static constexpr std::string_view name = "PTXInstruction";
-    static constexpr std::tuple fields{Field<&T::offset>{"offset"}, Field<&T::opcode>{"opcode"},
-                                       Field<&T::modifiers>{"modifiers"}, Field<&T::operands>{"operands"},
-                                       Field<&T::is_predicated>{"is_predicated"}};
-    static inline PyMethodDef methods[] = {{"is_float", instruction_is_float, METH_NOARGS, "is_float($self)\n--\n\n"},
-                                           {nullptr, nullptr, 0, nullptr}};
-    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&instruction_str)}};
-};
+// ---- Records held by value: properties in field order. Every field must be listed.
 
 template <>
 struct Describe<ast::PTXHeader> {
@@ -172,26 +162,41 @@ struct Describe<ast::PTXFunctionParameter> {
     static constexpr std::tuple fields{Field<&T::name>{"name"}, Field<&T::type_>{"type_"}};
 };
 
+// ---- Records read from the storage of a parse: properties in field order, each an accessor of the reference.
+
 template <>
-struct Describe<ast::PTXFunctionSignature> {
-    using T = ast::PTXFunctionSignature;
-    static constexpr Kind kind = Kind::Record;
+struct Describe<ast::InstructionRef> {
+    using T = ast::InstructionRef;
+    static constexpr Kind kind = Kind::View;
+    static constexpr std::string_view name = "PTXInstruction";
+    static constexpr std::tuple fields{Field<&T::offset>{"offset"}, Field<&T::opcode>{"opcode"},
+                                       Field<&T::modifiers>{"modifiers"}, Field<&T::operands>{"operands"},
+                                       Field<&T::is_predicated>{"is_predicated"}};
+    static inline PyMethodDef methods[] = {{"is_float", instruction_is_float, METH_NOARGS, "is_float($self)\n--\n\n"},
+                                           {nullptr, nullptr, 0, nullptr}};
+    static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&instruction_str)}};
+};
+
+template <>
+struct Describe<ast::SignatureRef> {
+    using T = ast::SignatureRef;
+    static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXFunctionSignature";
     static constexpr std::tuple fields{Field<&T::parameters>{"parameters"}};
 };
 
 template <>
-struct Describe<ast::PTXFunctionBody> {
-    using T = ast::PTXFunctionBody;
-    static constexpr Kind kind = Kind::Record;
+struct Describe<ast::BodyRef> {
+    using T = ast::BodyRef;
+    static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXFunctionBody";
     static constexpr std::tuple fields{Field<&T::statements>{"statements"}, Field<&T::instructions>{"instructions"}};
 };
 
 template <>
-struct Describe<ast::PTXFunction> {
-    using T = ast::PTXFunction;
-    static constexpr Kind kind = Kind::Record;
+struct Describe<ast::FunctionRef> {
+    using T = ast::FunctionRef;
+    static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXFunction";
     static constexpr std::tuple fields{
         Field<&T::name>{"name"}, Field<&T::offset>{"offset"},       Field<&T::link_directive>{"link_directive"},
@@ -199,16 +204,16 @@ struct Describe<ast::PTXFunction> {
 };
 
 template <>
-struct Describe<ast::PTXFile> {
-    using T = ast::PTXFile;
+struct Describe<ast::FileRef> {
+    using T = ast::FileRef;
     using State = FileState;
-    static constexpr Kind kind = Kind::Record;
+    static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXFile";
     static constexpr std::tuple fields{
         Field<&T::header>{"header"}, Field<&T::functions>{"functions"}, Computed<&file_labels_ref>{"labels_ref"},
-        Field<&T::custom_registers>{"custom_registers",
-                                    "PTX allows some custom registers, we map into some custom registers we have "
-                                    "created\nthrough vexmoor"}};
+        Field<&ast::custom_registers>{"custom_registers",
+                                      "PTX allows some custom registers, we map into some custom registers we have "
+                                      "created\nthrough vexmoor"}};
     static inline PyMethodDef methods[] = {{"get_instruction", method_function(&file_get_instruction),
                                             METH_FASTCALL | METH_KEYWORDS, "get_instruction($self, addr)\n--\n\n"},
                                            {nullptr, nullptr, 0, nullptr}};

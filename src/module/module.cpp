@@ -44,10 +44,10 @@ constexpr std::size_t kThreadsAllowedFrom = 64 * 1024;
 // Python object. The lock is taken back by a plain call, not by a destructor: at interpreter exit CPython 3.11 to
 // 3.13 end a thread that asks for it with a forced unwind, which a destructor (noexcept) would turn into an abort.
 // No Python reference is held in this frame, since the unwind runs its cleanups without the lock.
-peg::Outcome<ast::PTXFile> parse_program_letting_threads_run(std::string_view text) {
+peg::Outcome<ast::ParsedFile> parse_program_letting_threads_run(std::string_view text) {
     PyThreadState* thread = PyEval_SaveThread();
     std::exception_ptr failure;
-    peg::Outcome<ast::PTXFile> outcome;
+    peg::Outcome<ast::ParsedFile> outcome;
     try {
         outcome = parser::parse_program(text);
     } catch (...) {
@@ -66,7 +66,7 @@ PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         // valid and unchanged meanwhile: the caller holds the str, and a str never changes. A thread that runs while
         // the interpreter is already shutting down keeps the lock, so that it can finish the call.
         const bool others_run = text.size() >= kThreadsAllowedFrom && !Py_IsFinalizing();
-        peg::Outcome<ast::PTXFile> outcome =
+        peg::Outcome<ast::ParsedFile> outcome =
             others_run ? parse_program_letting_threads_run(text) : parser::parse_program(text);
         if (outcome.value) return new_file_object(std::move(*outcome.value));
         if (!outcome.error) throw peg::InternalError{"the parse ended with neither a value nor an error"};
@@ -81,7 +81,7 @@ PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         std::string_view text;
         if (!text_argument(parse_instruction_signature, args, nargs, kwnames, text)) return nullptr;
         peg::Outcome<ast::PTXInstruction> outcome = parser::parse_single_instruction(text);
-        if (outcome.value) return new_instruction_object(std::move(*outcome.value));
+        if (outcome.value) return new_instruction_object(*outcome.value);
         Py_RETURN_NONE;
     });
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 
 #include "ast/enums.hpp"
 #include "ast/instructions.hpp"
+#include "ast/tree.hpp"
 #include "module/arguments.hpp"
 #include "module/boundary.hpp"
 #include "module/compat.hpp"
@@ -28,8 +30,10 @@
 
 namespace zorvane::module {
 
-// Variant classes are made together with their sum type, so they need no kind of their own here.
-enum class Kind { Enumeration, SumType, Record };
+// Variant classes are made together with their sum type, so they need no kind of their own here. A record holds
+// its value; a view is a record read from the storage of a parse (a reference type of the tree, ast::FunctionRef),
+// which it shares with every other object read from that parse.
+enum class Kind { Enumeration, SumType, Record, View };
 
 // What Python sees of one tree type: its kind, name, fields, and extra methods and slots (classes.hpp).
 template <class T>
@@ -47,7 +51,8 @@ struct Describe<E> {
     static constexpr Kind kind = Kind::Enumeration;
 };
 
-// One property of a record class.
+// One property of a record or view class: a data member of the value, or a function of it (a member function of a
+// reference type, or a free function taking it), so that the machinery reads every value through one accessor.
 template <auto Member>
 struct Field {
     static constexpr auto member = Member;
@@ -89,10 +94,22 @@ struct StateOf<T> {
     using type = typename Describe<T>::State;
 };
 
-// Instance layout: the interpreter's object header, then the native value, owned outright.
+template <class T>
+constexpr bool is_view() {
+    if constexpr (Described<T>)
+        return Describe<T>::kind == Kind::View;
+    else
+        return false;
+}
+
+// Instance layout: the interpreter's object header, then the native value, owned outright. A view holds a strong
+// reference to the storage of its parse and a reference into it; an instruction view with no storage owns the
+// block that its reference points at (an instruction that no parse of a module holds).
+struct NoStorage {};
 template <class T>
 struct Object {
     PyObject ob_base;
+    [[no_unique_address]] std::conditional_t<is_view<T>(), PyObject*, NoStorage> storage;
     T value;
     [[no_unique_address]] typename StateOf<T>::type state;
 };
@@ -114,6 +131,12 @@ struct AnyField {
 template <class S>
 constexpr std::size_t field_count() {
     using A = detail::AnyField;
+    // Aggregate initialisation accepts fewer initialisers than fields, so a fifth field would be counted as none.
+    static_assert(
+        !requires {
+            S{A{}, A{}, A{}, A{}, A{}};
+        },
+        "the class machinery reads at most four fields");
     if constexpr (requires { S{A{}, A{}, A{}, A{}}; })
         return 4;
     else if constexpr (requires { S{A{}, A{}, A{}}; })
@@ -216,11 +239,33 @@ template <class T>
 PyObject* to_python(const std::optional<T>& value);
 template <class T>
 PyObject* to_python(const std::vector<T>& list);
-// A template only so that it is instantiated where the operand classes are described.
-template <class List>
-requires std::is_same_v<List, ast::OperandList> PyObject* to_python(const List& list);
 template <class T>
 requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value);
+// An instruction value (of a body line, or read from one) becomes a view of a block of its own.
+PyObject* to_python(const ast::PTXInstruction& instruction);
+
+// What the values read from a view share: the storage of its parse. Reads that give views pass it on; reads that
+// give leaves copy them out and ignore it.
+struct Shared {
+    PyObject* storage;
+};
+// The lists and views that records of a parse hold.
+PyObject* to_python(const ast::InstructionRef::Operands& operands, Shared);
+PyObject* to_python(const ast::SignatureRef::Parameters& parameters, Shared);
+PyObject* to_python(const ast::StatementRecords& statements, Shared);
+PyObject* to_python(const ast::InstructionRecords& instructions, Shared shared);
+PyObject* to_python(const ast::FileRef::Functions& functions, Shared shared);
+PyObject* to_python(ast::SignatureRef signature, Shared shared);
+PyObject* to_python(ast::BodyRef body, Shared shared);
+
+// A value read from a record, with what the record shares.
+template <class T>
+PyObject* convert(const T& value, Shared shared) {
+    if constexpr (requires { to_python(value, shared); })
+        return to_python(value, shared);
+    else
+        return to_python(value);
+}
 
 // ---- Conversions, Python to native (variant constructor arguments); false with a Python exception set.
 
@@ -229,20 +274,53 @@ requires Described<T>
 bool from_python(PyObject* obj, T& out);
 template <class T>
 bool from_python(PyObject* obj, std::vector<T>& out);
+bool from_python(PyObject* obj, ast::PTXInstruction& out);
 
 // ---- Objects
 
 template <class T, class Arg>
 PyObject* new_instance(PyTypeObject* type, Arg&& value) {
+    static_assert(!is_view<T>(), "views are made by new_view");
     void* memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
     if (memory == nullptr) return PyErr_NoMemory();
     Object<T>* object;
     try {
-        object = new (memory) Object<T>{PyObject{}, T(std::forward<Arg>(value)), {}};
+        object = new (memory) Object<T>{PyObject{}, {}, T(std::forward<Arg>(value)), {}};
     } catch (...) {
         PyObject_Free(memory);
         throw;
     }
+    return PyObject_Init(&object->ob_base, type);
+}
+
+// The same for a value that `make()` returns, which is made where the object holds it.
+template <class T, class Make>
+PyObject* new_instance_made(PyTypeObject* type, Make&& make) {
+    static_assert(!is_view<T>(), "views are made by new_view");
+    void* memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
+    if (memory == nullptr) return PyErr_NoMemory();
+    Object<T>* object;
+    try {
+        object = new (memory) Object<T>{PyObject{}, {}, make(), {}};
+    } catch (...) {
+        PyObject_Free(memory);
+        throw;
+    }
+    return PyObject_Init(&object->ob_base, type);
+}
+
+// A view of `ref`, sharing `storage` (a new reference is taken), or owning the block `ref` points at when there is
+// no storage: the block is freed with the object, or here if the object cannot be made.
+template <class R>
+PyObject* new_view(R ref, PyObject* storage) {
+    static_assert(is_view<R>());
+    PyTypeObject* type = class_of<R>();
+    void* memory = type == nullptr ? nullptr : PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
+    if (memory == nullptr) {
+        if (storage == nullptr) delete[] ref.record();
+        return type == nullptr ? nullptr : PyErr_NoMemory();
+    }
+    auto* object = new (memory) Object<R>{PyObject{}, Py_XNewRef(storage), ref, {}};
     return PyObject_Init(&object->ob_base, type);
 }
 
@@ -309,12 +387,30 @@ PyTypeObject* enum_class() {
 
 template <class T>
 void record_dealloc(PyObject* self) noexcept {
-    destroy_instance<T>(self);
+    if constexpr (is_view<T>()) {
+        auto* object = reinterpret_cast<Object<T>*>(self);
+        PyObject* storage = object->storage;
+        const ast::encoding::Byte* own = storage == nullptr ? object->value.record() : nullptr;
+        destroy_instance<T>(self);
+        Py_XDECREF(storage);
+        delete[] own;
+    } else {
+        destroy_instance<T>(self);
+    }
+}
+
+template <class T>
+Shared shared_of(PyObject* self) noexcept {
+    if constexpr (is_view<T>())
+        return {reinterpret_cast<Object<T>*>(self)->storage};
+    else
+        return {nullptr};
 }
 
 template <class T, auto Member>
 PyObject* record_get(PyObject* self, void*) {
-    return guarded([self] { return to_python(std::as_const(value_of<T>(self)).*Member); });
+    return guarded(
+        [self] { return convert(std::invoke(Member, std::as_const(value_of<T>(self))), shared_of<T>(self)); });
 }
 
 template <PyObject* (*Get)(PyObject*)>
@@ -344,6 +440,9 @@ PyGetSetDef* record_getset() {
 
 template <class T>
 PyTypeObject* record_class() {
+    if constexpr (!is_view<T>())
+        static_assert(field_count<T>() == std::tuple_size_v<std::remove_const_t<decltype(Describe<T>::fields)>>,
+                      "every field of a record held by value is a property");
     if (PyTypeObject* cached = ClassCache<T>::type) return cached;
     static const std::string name = qualified_name(Describe<T>::name);
     std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&record_dealloc<T>)},
@@ -474,7 +573,10 @@ PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 template <class V, std::size_t I>
 PyRef make_variant_class(PyTypeObject* base) {
     const VariantNames<V, I>& names = VariantNames<V, I>::get();
+    // The deallocator is set again: a class made from a spec without one gets the interpreter's generic deallocator
+    // for subclasses, which is much slower.
     std::vector<PyType_Slot> slots{{Py_tp_doc, const_cast<char*>(names.doc.c_str())},
+                                   {Py_tp_dealloc, slot_function(&variant_dealloc<V>)},
                                    {Py_tp_new, slot_function(&variant_new<V, I>)},
                                    {Py_tp_getset, variant_getset<V, I>()},
                                    {Py_mp_length, slot_function(&variant_length<V, I>)},
@@ -583,14 +685,10 @@ PyObject* to_python(const std::vector<T>& list) {
     return list_to_python(list);
 }
 
-template <class List>
-requires std::is_same_v<List, ast::OperandList> PyObject* to_python(const List& list) {
-    return list_to_python(list);
-}
-
 template <class T>
 requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value) {
     using U = std::remove_cvref_t<T>;
+    static_assert(!is_view<U>(), "views are made by new_view, with their storage");
     PyTypeObject* type;
     if constexpr (is_sum_v<U>)
         type = variant_class<U>(value.index());
@@ -615,6 +713,7 @@ bool is_instance_with_value(PyObject* obj, PyTypeObject* type) {
 template <class T>
 requires Described<T>
 bool from_python(PyObject* obj, T& out) {
+    static_assert(!is_view<T>(), "a view is read as the value it refers to");
     PyTypeObject* type = class_of<T>();
     if (type == nullptr) return false;
     if (!is_instance_with_value<T>(obj, type)) {

@@ -6,8 +6,13 @@
 
 namespace zorvane::parser {
 
-peg::Outcome<ast::PTXFile> parse_program(std::string_view text) {
-    return peg::run_entry<ast::PTXFile>(Input{text}, program);
+peg::Outcome<ast::ParsedFile> parse_program(std::string_view text) {
+    peg::Outcome<std::optional<ast::ParsedFile>> outcome =
+        peg::run_entry<std::optional<ast::ParsedFile>>(Input{text}, program);
+    if (!outcome.value) return {std::nullopt, std::move(outcome.error)};
+    // The first pass builds the tree of every program that reads the whole text.
+    if (!*outcome.value) throw peg::InternalError{"a module that parsed gave no tree"};
+    return {std::move(**outcome.value), std::nullopt};
 }
 
 peg::Outcome<ast::PTXInstruction> parse_single_instruction(std::string_view text) {

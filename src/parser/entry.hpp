@@ -3,13 +3,13 @@
 
 #include <string_view>
 
-#include "ast/file.hpp"
 #include "ast/instructions.hpp"
+#include "ast/tree.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::parser {
 
-peg::Outcome<ast::PTXFile> parse_program(std::string_view text);
+peg::Outcome<ast::ParsedFile> parse_program(std::string_view text);
 peg::Outcome<ast::PTXInstruction> parse_single_instruction(std::string_view text);
 peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text);
 

@@ -15,6 +15,7 @@
 
 namespace zorvane::parser {
 
+namespace encoding = ast::encoding;
 using peg::skip_ws;
 
 namespace {
@@ -26,38 +27,17 @@ namespace {
 // where blanks may be (a comment) and numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
-// The least room of a new block of a body's operand store, so that the blocks stay few where "}" come often.
-constexpr std::size_t kLeastOperandRoom = 32;
 
-// A register or an operand as the fast scanner reads it, in plain fields: buffers of these grow by copying bytes,
-// and each becomes its tree value once, in place, where it stays.
-enum class RegKind : std::uint8_t { General, Wide, Float, Special };
+using encoding::OperandFields;
+using encoding::OperandKind;
+using encoding::RegisterFields;
+using encoding::RegisterKind;
 
-struct RegisterRead {
-    RegKind kind;
-    ast::PTXSpecialRegister special;
-    ast::PTXDirection direction;
-    std::uint64_t number;
-};
-
-enum class OperandKind : std::uint8_t {
-    Immediate,
-    FloatImmediate,
-    Register,
-    Predicate,
-    MemoryLbl,
-    MemoryRegDisp,
-    Label,
-    Vector
-};
-
-struct OperandRead {
-    OperandKind kind;
-    RegisterRead reg;
-    std::uint64_t value;  // the number
-    // The text of a label, or the registers of a vector among those read for the instruction.
-    std::size_t begin;
-    std::size_t length;
+// The registers of the vector operands of the instruction being read; more are left to the rule.
+struct VectorRegisters {
+    static constexpr std::size_t kCapacity = 32;
+    RegisterFields items[kCapacity];
+    std::size_t size = 0;
 };
 
 struct Scanner {
@@ -84,48 +64,45 @@ struct Scanner {
         return true;
     }
 
+    std::string_view text(Pos begin, Pos end) const { return in.text.substr(begin, end - begin); }
+
     Pos label_run(Pos pos) const {
         while (is_label_char(s[pos])) ++pos;
         return pos;
     }
 
     // The special registers, through the rule itself with marks that go nowhere; rare, so kept out of line.
-    [[gnu::noinline]] bool read_special_register(Pos pos, RegisterRead& out, Pos& end) const {
+    [[gnu::noinline]] bool read_special_register(Pos pos, RegisterFields& out, Pos& end) const {
         ErrorState ignored;
         auto reg = parse_register(in, pos, ignored);
-        if (!reg) return false;
-        const auto* special = std::get_if<ast::reg::Special>(&reg->value);
-        if (special == nullptr) return false;
-        out.kind = RegKind::Special;
-        out.special = special->_0;
-        out.direction = special->_1;
+        if (!reg || !std::holds_alternative<ast::reg::Special>(reg->value)) return false;
+        out = encoding::fields_of(reg->value);
         end = reg->end;
         return true;
     }
 
     // parse_register: "%r", "%rd" and "%f" with a number directly, anything else as a special register (only those
     // three families have numbers, so the rule cannot overflow there).
-    bool read_register(Pos pos, RegisterRead& out, Pos& end) const {
+    bool read_register(Pos pos, RegisterFields& out, Pos& end) const {
         if (s[pos] != '%') return false;
         const unsigned char second = s[pos + 1];
         if (second == 'r' || second == 'f') {
             const bool wide = second == 'r' && s[pos + 2] == 'd';
-            out.kind = wide ? RegKind::Wide : second == 'r' ? RegKind::General : RegKind::Float;
+            out.kind = wide ? RegisterKind::Wide : second == 'r' ? RegisterKind::General : RegisterKind::Float;
             return read_decimal(pos + (wide ? 3 : 2), out.number, end);
         }
         return read_special_register(pos, out, end);
     }
 
     // "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
-    template <class Registers>
-    bool read_vector(Pos pos, OperandRead& out, Pos& end, Registers& vectors) const {
+    bool read_vector(Pos pos, OperandFields& out, Pos& end, VectorRegisters& vectors) const {
         out.kind = OperandKind::Vector;
-        out.begin = vectors.size;
+        out.vector_first = vectors.size;
         Pos p = pos + 1;
         if (!skip_blanks(p)) return false;
         if (s[p] != '}') {
             while (true) {
-                if (vectors.size == Registers::kCapacity) return false;
+                if (vectors.size == VectorRegisters::kCapacity) return false;
                 Pos reg_end = p;
                 if (!read_register(p, vectors.items[vectors.size++], reg_end)) return false;
                 p = reg_end;
@@ -136,13 +113,13 @@ struct Scanner {
                 if (!skip_blanks(p)) return false;
             }
         }
-        out.length = vectors.size - out.begin;
+        out.vector_count = vectors.size - out.vector_first;
         end = p + 1;
         return true;
     }
 
     // "[" _ parse_register _ ("+" _ "-"? number _)? "]" / "[" _ label_ _ "]"
-    bool read_memory(Pos pos, OperandRead& out, Pos& end) const {
+    bool read_memory(Pos pos, OperandFields& out, Pos& end) const {
         Pos inside = pos + 1;
         if (!skip_blanks(inside)) return false;
         if (s[inside] == '%') {
@@ -170,15 +147,13 @@ struct Scanner {
         Pos close = name_end;
         if (!skip_blanks(close) || s[close] != ']') return false;
         out.kind = OperandKind::MemoryLbl;
-        out.begin = inside;
-        out.length = name_end - inside;
+        out.text = text(inside, name_end);
         end = close + 1;
         return true;
     }
 
     // The operand rule, by its first byte as the rule dispatches.
-    template <class Registers>
-    bool read_operand(Pos pos, OperandRead& out, Pos& end, Registers& vectors) const {
+    bool read_operand(Pos pos, OperandFields& out, Pos& end, VectorRegisters& vectors) const {
         const unsigned char c = s[pos];
         switch (c) {
             case '%':
@@ -205,14 +180,12 @@ struct Scanner {
                     Pos p = pos + 5;
                     while (peg::is_digit(s[p])) ++p;
                     if (p == pos + 5) return false;
-                    out.begin = pos;
-                    out.length = p - pos;
+                    out.text = text(pos, p);
                     end = p;
                     return true;
                 }
                 end = label_run(pos + 1);
-                out.begin = pos + 1;
-                out.length = end - out.begin;
+                out.text = text(pos + 1, end);
                 return end != pos + 1;
             default:
                 break;
@@ -238,75 +211,30 @@ struct Scanner {
         if (peg::is_letter(c) || c == '_') {
             out.kind = OperandKind::Label;
             end = label_run(pos);
-            out.begin = pos;
-            out.length = end - pos;
+            out.text = text(pos, end);
             return true;
         }
         return false;
     }
 };
 
-ast::PTXRegister make_register(const RegisterRead& r) {
-    switch (r.kind) {
-        case RegKind::General:
-            return ast::reg::General{r.number};
-        case RegKind::Wide:
-            return ast::reg::Wide{r.number};
-        case RegKind::Float:
-            return ast::reg::Float{r.number};
-        default:
-            return ast::reg::Special{r.special, r.direction};
-    }
-}
-
-// The registers of the vector operands of the instruction being read; more are left to the rule.
-struct VectorRegisters {
-    static constexpr std::size_t kCapacity = 32;
-    RegisterRead items[kCapacity];
-    std::size_t size = 0;
-};
-
-// Constructs the tree value of `r` at `slot`.
-[[gnu::always_inline]] inline void make_operand(const Input& in, const OperandRead& r,
-                                                const RegisterRead* vector_registers, ast::PTXOperand* slot) {
-    using namespace ast::operand;
-    const auto text = [&] { return ast::Text{in.text.substr(r.begin, r.length)}; };
-    switch (r.kind) {
-        case OperandKind::Immediate:
-            std::construct_at(slot, std::in_place_type<Immediate>, r.value);
-            return;
-        case OperandKind::FloatImmediate:
-            std::construct_at(slot, std::in_place_type<FloatImmediate>, r.value);
-            return;
-        case OperandKind::Register:
-            std::construct_at(slot, std::in_place_type<Register>, make_register(r.reg));
-            return;
-        case OperandKind::Predicate:
-            std::construct_at(slot, std::in_place_type<Predicate>, r.value);
-            return;
-        case OperandKind::MemoryLbl:
-            std::construct_at(slot, std::in_place_type<MemoryLbl>, text());
-            return;
-        case OperandKind::MemoryRegDisp:
-            std::construct_at(slot, std::in_place_type<MemoryRegDisp>, make_register(r.reg), r.value);
-            return;
-        case OperandKind::Label:
-            std::construct_at(slot, std::in_place_type<Label>, text());
-            return;
-        case OperandKind::Vector: {
-            std::vector<ast::PTXRegister> registers;
-            registers.reserve(r.length);
-            for (std::size_t i = 0; i < r.length; ++i)
-                registers.push_back(make_register(vector_registers[r.begin + i]));
-            std::construct_at(slot, std::in_place_type<VectorOperand>, std::move(registers));
-            return;
-        }
-    }
-}
-
 }  // namespace
 
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, ast::OperandStore* store) {
+namespace {
+
+// An instruction as the scanner reads it: its parts as views into the text and plain fields.
+struct Scanned {
+    static constexpr std::size_t kMaxOperands = 16;
+    Pos mnemonic;
+    ast::PTXOpcode opcode;
+    std::optional<std::uint64_t> guard;
+    std::string_view modifiers;
+    std::size_t count = 0;
+    OperandFields operands[kMaxOperands];
+    VectorRegisters vectors;
+};
+
+bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
     const char* text = in.text.data();
     if (in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
     const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
@@ -314,11 +242,10 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     Pos p = pos;
 
     // ("@%p" digits)?: a guard without digits fails the rule, which the rule reports.
-    std::optional<std::uint64_t> guard;
     if (s[p] == '@') {
         std::uint64_t number = 0;
         if (s[p + 1] != '%' || s[p + 2] != 'p' || !scan.read_decimal(p + 3, number, p)) return false;
-        guard = number;
+        out.guard = number;
     }
     if (!scan.skip_blanks(p)) return false;
 
@@ -326,8 +253,8 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
     // the mnemonic that is the whole word when there is one; other words are left to it.
     const Pos word_start = p;
     while (is_modifier_char(s[p])) ++p;
-    ast::PTXOpcode opcode{};
-    if (!opcode_of_word(in, word_start, p, opcode)) return false;
+    if (!opcode_of_word(in, word_start, p, out.opcode)) return false;
+    out.mnemonic = word_start;
 
     // ("." ['a'..='z' | '0'..='9']+)*
     const Pos modifiers_start = p;
@@ -335,20 +262,16 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
         p += 2;
         while (is_modifier_char(s[p])) ++p;
     }
-    const Pos modifiers_end = p;
+    if (p != modifiers_start) out.modifiers = in.text.substr(modifiers_start + 1, p - modifiers_start - 1);
     if (!scan.skip_blanks(p)) return false;
 
     // (operand (_ "," _ operand)*)? _ ";"
-    constexpr std::size_t kMaxOperands = 16;
-    OperandRead operands[kMaxOperands];
-    std::size_t count = 0;
-    VectorRegisters vectors;
     if (s[p] != ';') {
         while (true) {
-            if (count == kMaxOperands) return false;
+            if (out.count == Scanned::kMaxOperands) return false;
             Pos operand_end = p;
-            if (!scan.read_operand(p, operands[count], operand_end, vectors)) return false;
-            ++count;
+            if (!scan.read_operand(p, out.operands[out.count], operand_end, out.vectors)) return false;
+            ++out.count;
             p = operand_end;
             if (!scan.skip_blanks(p)) return false;
             if (s[p] == ';') break;
@@ -358,53 +281,57 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
         }
     }
     end = skip_ws(in, p + 1);
-    out.offset = word_start;
-    out.opcode = opcode;
-    out.is_predicated = guard;
-    if (store != nullptr) {
-        ast::PTXOperand* slots = store->room_for(count, [&] {
-            const EndsAhead ends = ends_ahead(in, pos);
-            return std::max<std::size_t>(ends.semicolons + ends.commas, kLeastOperandRoom);
-        });
-        for (std::size_t i = 0; i < count; ++i) {
-            make_operand(in, operands[i], vectors.items, slots + i);
-            store->made_one();
-        }
-        out.operands = ast::OperandList::borrowed(slots, count);
-    } else {
-        out.operands = ast::OperandList::made(
-            count, [&](ast::PTXOperand* slot, std::size_t i) { make_operand(in, operands[i], vectors.items, slot); });
-    }
-    if (modifiers_end != modifiers_start)
-        out.modifiers.assign_from(text + modifiers_start + 1, modifiers_end - modifiers_start - 1,
-                                  in.size() - modifiers_start - 1);
-    else
-        out.modifiers.clear();
     return true;
 }
 
-EndsAhead ends_ahead(const Input& in, Pos pos) {
-    const char* text = in.text.data();
-    const char* start = text + pos;
-    const char* stop = text + in.size();
-    if (const void* brace = std::memchr(start, '}', in.size() - pos)) stop = static_cast<const char*>(brace);
-    // Counted in byte-wide sums over runs short enough not to overflow them and a whole number of 16-byte vector
-    // registers long, which the compiler turns into vector instructions (std::count it does not vectorise).
-    std::size_t semicolons = 0;
-    std::size_t commas = 0;
-    while (start < stop) {
-        const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(stop - start), 240);
-        std::uint8_t run_semicolons = 0;
-        std::uint8_t run_commas = 0;
-        for (std::size_t i = 0; i < run; ++i) {
-            run_semicolons = static_cast<std::uint8_t>(run_semicolons + (start[i] == ';'));
-            run_commas = static_cast<std::uint8_t>(run_commas + (start[i] == ','));
-        }
-        semicolons += run_semicolons;
-        commas += run_commas;
-        start += run;
+encoding::InstructionHeader header_of(const Scanned& scanned) {
+    return {scanned.opcode, scanned.mnemonic, scanned.guard, scanned.modifiers, scanned.count};
+}
+
+// Writes the scanned instruction's record into `out`, a measuring or a storing sink.
+template <class Sink>
+void put_scanned(Sink& out, const Scanned& scanned) {
+    encoding::put_instruction_header(out, header_of(scanned));
+    for (std::size_t i = 0; i < scanned.count; ++i) {
+        const OperandFields& op = scanned.operands[i];
+        encoding::put_operand(out, op, [&](std::size_t k) { return scanned.vectors.items[op.vector_first + k]; });
     }
-    return {semicolons, commas};
+}
+
+}  // namespace
+
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end) {
+    Scanned scanned;
+    if (!scan(in, pos, scanned, end)) return false;
+    out.offset = scanned.mnemonic;
+    out.opcode = scanned.opcode;
+    out.is_predicated = scanned.guard;
+    out.modifiers.assign(scanned.modifiers);
+    out.operands.clear();
+    out.operands.reserve(scanned.count);
+    for (std::size_t i = 0; i < scanned.count; ++i) {
+        const OperandFields& op = scanned.operands[i];
+        if (op.kind != OperandKind::Vector) {
+            out.operands.push_back(encoding::operand_from(op));
+            continue;
+        }
+        std::vector<ast::PTXRegister> registers;
+        registers.reserve(op.vector_count);
+        for (std::size_t k = 0; k < op.vector_count; ++k)
+            registers.push_back(encoding::register_from(scanned.vectors.items[op.vector_first + k]));
+        out.operands.emplace_back(std::in_place_type<ast::operand::VectorOperand>, std::move(registers));
+    }
+    return true;
+}
+
+bool fast_instruction_write(const Input& in, Pos pos, ast::TreeWriter* writer, Pos& end) {
+    Scanned scanned;
+    if (!scan(in, pos, scanned, end)) return false;
+    if (writer == nullptr) return true;
+    encoding::Measure measure;
+    put_scanned(measure, scanned);
+    writer->instruction_record(measure.size, [&scanned](encoding::Store& store) { put_scanned(store, scanned); });
+    return true;
 }
 
 }  // namespace zorvane::parser

@@ -74,10 +74,10 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
     // The second pass only looks for the error and discards every value, so it keeps none.
     if (err.recording()) return true;
 
-    out.operands = ast::OperandList::made(count, [&](ast::PTXOperand* slot, std::size_t i) {
-        std::construct_at(slot,
-                          std::move(i < kInlineOperands ? first_operands[i] : more_operands[i - kInlineOperands]));
-    });
+    out.operands.clear();
+    out.operands.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        out.operands.push_back(std::move(i < kInlineOperands ? first_operands[i] : more_operands[i - kInlineOperands]));
 
     // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
     if (modifiers_end != modifiers_start)
@@ -196,32 +196,46 @@ namespace {
 
 // Where body_item_with puts what it recognised: a BodyItem for the entry rule of one line, the lists of the
 // function body for the module.
+// The item is made where the rule's result holds it: moving a body item out of a local one makes GCC 12 warn
+// falsely of reading an uninitialised operand list.
 struct ItemSink {
-    ast::BodyItem item;
+    Parsed<ast::BodyItem>& result;
     ast::PTXInstruction instruction;
 
-    void label(std::string name) { item = ast::body::LabelDef{std::move(name)}; }
-    void call(std::string callee) { item = ast::body::Call{std::move(callee)}; }
-    void statement(ast::PTXStatement stmt) { item = ast::body::Statement{std::move(stmt)}; }
+    void label(std::string name) { made(ast::body::LabelDef{std::move(name)}); }
+    void call(std::string callee) { made(ast::body::Call{std::move(callee)}); }
+    void statement(ast::PTXStatement stmt) { made(ast::body::Statement{std::move(stmt)}); }
     ast::PTXInstruction& new_instruction() { return instruction; }
     // A single line has not met the fast scanner yet.
     static constexpr bool scanned_already = false;
-    void keep_instruction() { item = ast::body::Instruction{std::move(instruction)}; }
+    void keep_instruction() { made(ast::body::Instruction{std::move(instruction)}); }
     void drop_instruction() {}
+
+    template <class Item>
+    void made(Item&& item) {
+        result.emplace();
+        result->value.emplace<std::decay_t<Item>>(std::forward<Item>(item));
+    }
 };
 
-// Labels and calls are recognised and dropped; statements and instructions go straight into their lists.
+// Labels and calls are recognised and dropped; statements and instructions go straight into the body being
+// written, if there is one.
 struct BodySink {
-    ast::PTXFunctionBody& body;
+    ast::TreeWriter* writer;
+    ast::PTXInstruction instruction;
 
     void label(const std::string&) {}
     void call(const std::string&) {}
-    void statement(ast::PTXStatement stmt) { body.statements.push_back(std::move(stmt)); }
-    ast::PTXInstruction& new_instruction() { return body.instructions.emplace_back(); }
+    void statement(const ast::PTXStatement& stmt) {
+        if (writer != nullptr) writer->statement(stmt);
+    }
+    ast::PTXInstruction& new_instruction() { return instruction; }
     // The body has offered every instruction to the fast scanner before its items come here.
     static constexpr bool scanned_already = true;
-    void keep_instruction() {}
-    void drop_instruction() { body.instructions.pop_back(); }
+    void keep_instruction() {
+        if (writer != nullptr) writer->instruction(instruction);
+    }
+    void drop_instruction() {}
 };
 
 template <class Sink>
@@ -293,14 +307,16 @@ bool body_item_with(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& 
 }  // namespace
 
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err) {
-    ItemSink sink;
+    Parsed<ast::BodyItem> result;
+    ItemSink sink{result, {}};
     Pos end = pos;
     if (!body_item_with(in, pos, err, sink, end)) return std::nullopt;
-    return Match<ast::BodyItem>{end, std::move(sink.item)};
+    result->end = end;
+    return result;
 }
 
-bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end) {
-    BodySink sink{body};
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer, Pos& end) {
+    BodySink sink{writer, {}};
     return body_item_with(in, pos, err, sink, end);
 }
 

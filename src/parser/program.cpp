@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "parser/rules.hpp"
+#include "peg/checks.hpp"
 #include "peg/terminals.hpp"
 
 namespace zorvane::parser {
@@ -87,49 +88,35 @@ constexpr const char* kAlnumUnderscoreClass = "['0'..='9' | 'A'..='Z' | 'a'..='z
 constexpr const char* kAlnumClass = "['0'..='9' | 'A'..='Z' | 'a'..='z']";
 constexpr const char* kInitialiserClass = "['0'..='9' | ',' | ' ']";
 
-// Where the instruction list is full: room for the instructions up to the next "}", and at least half again as
-// much, which keeps the growth geometric where that count is small.
-void make_room(const Input& in, Pos p, std::vector<ast::PTXInstruction>& instructions) {
-    const std::size_t size = instructions.size();
-    instructions.reserve(size + std::max(ends_ahead(in, p).semicolons, size / 2 + 8));
-}
-
 // body: "{" _ (body_item (_ body_item)*)? _ "}" _
-// Only statements and instructions are kept.
-Parsed<ast::PTXFunctionBody> function_body(const Input& in, Pos pos, ErrorState& err) {
+// Only statements and instructions are kept: each is written into the function's body as soon as it is read.
+Parsed<Unit> function_body(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer) {
     Pos p = pos;
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
-    ast::PTXFunctionBody body;
-    std::vector<ast::PTXInstruction>& instructions = body.instructions;
+    // Only the first pass writes, and there every instruction that the scanner reads counts.
+    ZORVANE_ASSERT(writer == nullptr || !err.recording(), "the second pass writes a tree");
     p = skip_ws(in, p);
     Pos item_end = p;
     while (true) {
-        if (instructions.size() == instructions.capacity()) make_room(in, p, instructions);
         // Most items are instructions that the fast scanner takes whole. They then skip the dispatch of the
         // body-item rule too, whose only mark lies before the instruction's end and so counts for nothing.
         if (in.at(p) == '@' || peg::is_lower(in.at(p))) {
-            if (fast_instruction_into(in, p, instructions.emplace_back(), item_end, &body.operand_store) &&
-                scanned_instruction_counts(err, item_end)) {
+            if (fast_instruction_write(in, p, writer, item_end) && scanned_instruction_counts(err, item_end)) {
                 p = item_end;
                 continue;
             }
-            instructions.pop_back();
         }
-        if (!body_item_into(in, p, err, body, item_end)) break;
+        if (!body_item_into(in, p, err, writer, item_end)) break;
         p = skip_ws(in, item_end);
     }
     if (!match_literal<"}">(in, p, err, p)) return std::nullopt;
-    // The second pass only looks for the error and discards every value, so it keeps none.
-    if (err.recording()) return Match<ast::PTXFunctionBody>{skip_ws(in, p), {}};
-    // A module holds many bodies: their lists keep little slack.
-    body.statements.shrink_to_fit();
-    if (instructions.capacity() - instructions.size() > instructions.size() / 8 + 4) instructions.shrink_to_fit();
-    return Match<ast::PTXFunctionBody>{skip_ws(in, p), std::move(body)};
+    return Match<Unit>{skip_ws(in, p), {}};
 }
 
 // function_item: link_directive? _ function_kind _ identifier _ function_signature (_ body / ";" _)
 // A definition and a declaration share everything up to the signature, which is deterministic, so it is read once.
-Parsed<ast::PTXFunction> function_item(const Input& in, Pos pos, ErrorState& err) {
+// The function is written as soon as its signature is read, and what a failed alternative wrote is given back.
+Parsed<Unit> function_item(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer) {
     Pos p = pos;
     ast::PTXLinkDirective directive = ast::PTXLinkDirective::None;
     if (auto link = link_directive(in, pos, err)) {
@@ -143,18 +130,29 @@ Parsed<ast::PTXFunction> function_item(const Input& in, Pos pos, ErrorState& err
     auto signature = function_signature(in, skip_ws(in, name->end), err);
     if (!signature) return std::nullopt;
 
-    ast::PTXFunctionBody body;
-    if (auto definition = function_body(in, skip_ws(in, signature->end), err)) {
-        p = definition->end;
-        body = std::move(definition->value);
-    } else if (match_literal<";">(in, signature->end, err, p)) {
-        p = skip_ws(in, p);
-    } else {
-        return std::nullopt;
+    std::optional<ast::TreeWriter::Mark> before_function;
+    std::optional<ast::TreeWriter::Mark> before_body;
+    ast::encoding::Byte* function = nullptr;
+    if (writer != nullptr) {
+        before_function = writer->mark();
+        function = writer->begin_function({pos, directive, kind->value, name->value, signature->value});
+        before_body = writer->mark();
     }
-    return Match<ast::PTXFunction>{
-        p, ast::PTXFunction{std::move(name->value), pos, directive, kind->value,
-                            ast::PTXFunctionSignature{std::move(signature->value)}, std::move(body)}};
+    if (auto definition = function_body(in, skip_ws(in, signature->end), err, writer)) {
+        p = definition->end;
+    } else {
+        if (writer != nullptr) writer->reset(*before_body);
+        if (!match_literal<";">(in, signature->end, err, p)) {
+            if (writer != nullptr) writer->reset(*before_function);
+            return std::nullopt;
+        }
+        p = skip_ws(in, p);
+    }
+    if (writer != nullptr) {
+        writer->end_body(function);
+        writer->add_function(function);
+    }
+    return Match<Unit>{p, {}};
 }
 
 // extern_shared_array: ".extern" _ ".shared" _ ".align" _ D+ _ type_ _ identifier "[" _ "]" ";" _
@@ -246,12 +244,10 @@ Parsed<ast::PTXHeader> header(const Input& in, Pos pos, ErrorState& err) {
 
 // top_level_item: function_item / extern_shared_array / global_array
 // Only functions are kept; the global declarations are recognised and dropped.
-Parsed<std::optional<ast::PTXFunction>> top_level_item(const Input& in, Pos pos, ErrorState& err) {
-    using Item = std::optional<ast::PTXFunction>;
-    if (auto fn = function_item(in, pos, err)) return Match<Item>{fn->end, std::move(fn->value)};
-    if (auto shared = extern_shared_array(in, pos, err)) return Match<Item>{shared->end, std::nullopt};
-    if (auto global = global_array(in, pos, err)) return Match<Item>{global->end, std::nullopt};
-    return std::nullopt;
+Parsed<Unit> top_level_item(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer) {
+    if (auto fn = function_item(in, pos, err, writer)) return fn;
+    if (auto shared = extern_shared_array(in, pos, err)) return shared;
+    return global_array(in, pos, err);
 }
 
 // link_directive: ".weak" / ".visible" / ".extern"
@@ -315,28 +311,23 @@ Parsed<std::vector<ast::PTXFunctionParameter>> function_signature(const Input& i
 }
 
 // program: _ header _ top_level_item* _
-Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err) {
+Parsed<std::optional<ast::ParsedFile>> program(const Input& in, Pos pos, ErrorState& err) {
     auto head = header(in, skip_ws(in, pos), err);
     if (!head) return std::nullopt;
-    std::vector<ast::PTXFunction> functions;
-    // Each function goes into the tables as soon as it is read, while it is still in the cache. The second pass
-    // runs only to find the error and makes none.
-    ast::Elaborator elaborator;
-    Pos p = skip_ws(in, head->end);
-    while (auto item = top_level_item(in, p, err)) {
-        if (item->value) {
-            functions.push_back(std::move(*item->value));
-            if (!err.recording()) elaborator.add(functions.back());
-        }
-        p = item->end;
+    // The second pass runs only to find the error and writes nothing.
+    std::optional<ast::TreeWriter> writer;
+    if (!err.recording()) {
+        writer.emplace();
+        writer->file_header(head->value);
     }
+    ast::TreeWriter* tree = writer ? &*writer : nullptr;
+    Pos p = skip_ws(in, head->end);
+    while (auto item = top_level_item(in, p, err, tree)) p = item->end;
     p = skip_ws(in, p);
-    // A program that leaves text over is discarded by the entry, so its tables are not finished.
-    ast::Elaboration tables;
-    if (p >= in.size() && !err.recording()) tables = std::move(elaborator).finish();
-    return Match<ast::PTXFile>{
-        p, ast::PTXFile{std::move(head->value), std::move(functions), std::move(tables.function_starts),
-                        tables.instruction_count, std::move(tables.custom_registers)}};
+    // A program that leaves text over is discarded by the entry, so its tree is not finished.
+    std::optional<ast::ParsedFile> file;
+    if (writer && p >= in.size()) file.emplace(std::move(*writer).finish());
+    return Match<std::optional<ast::ParsedFile>>{p, std::move(file)};
 }
 
 }  // namespace zorvane::parser

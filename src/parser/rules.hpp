@@ -9,6 +9,7 @@
 
 #include "ast/file.hpp"
 #include "ast/instructions.hpp"
+#include "ast/tree.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::parser {
@@ -44,41 +45,37 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& ou
 Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
 // The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
-// body's lists (labels and calls are dropped there); both give the end in `end` on success. The body's caller
-// offers instructions to the fast scanner itself, so body_item_into reads them with the rule.
+// body that `writer` is writing (labels and calls are dropped there; nothing is written without a writer); both
+// give the end in `end` on success. The body's caller offers instructions to the fast scanner itself, so
+// body_item_into reads them with the rule.
 bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
-bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::PTXFunctionBody& body, Pos& end);
+bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer, Pos& end);
 // Whether an instruction that the fast scanner read whole, up to `end`, may stand in for the rule in this pass.
 bool scanned_instruction_counts(const ErrorState& err, Pos end);
 // instruction_into without its fast scanner: the rule as written, marking every failure.
 bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
 
 // fast_instruction.cpp
-// The common shapes of an instruction, read without marking any failure: true with the value and end the
-// instruction rule would give, or false when unsure, with `out` unspecified. For the first pass only. With
-// `store`, the operands go there and the list borrows them; without, the list owns them.
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end,
-                           ast::OperandStore* store = nullptr);
-// The ";" and "," from `pos` to the next "}" (a body's end, a call block's or a vector's), which bound what the
-// lists of a body need room for there: each instruction ends at a ";" of its own, and each operand at a "," or a
-// ";". A list asks again only once that room is used up, past the text counted, so the counting stays linear.
-struct EndsAhead {
-    std::size_t semicolons = 0;
-    std::size_t commas = 0;
-};
-EndsAhead ends_ahead(const Input& in, Pos pos);
+// The common shapes of an instruction, read without marking any failure: true with the end that the instruction
+// rule would give, or false when unsure. For the first pass, and the second where scanned_instruction_counts
+// allows. The first form gives the value the rule would give (`out` is unspecified after false); the second writes
+// its record into the body that `writer` is writing, if there is a writer.
+bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end);
+bool fast_instruction_write(const Input& in, Pos pos, ast::TreeWriter* writer, Pos& end);
 
 // statements.cpp
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err);
 
 // program.cpp
 Parsed<ast::PTXHeader> header(const Input& in, Pos pos, ErrorState& err);
-// A recognised item yields a function, or nothing for the global declarations that are dropped.
-Parsed<std::optional<ast::PTXFunction>> top_level_item(const Input& in, Pos pos, ErrorState& err);
+// A recognised item writes a function into the tree (without a writer, nothing), or nothing for the global
+// declarations, which are dropped.
+Parsed<peg::Unit> top_level_item(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer);
 Parsed<ast::PTXLinkDirective> link_directive(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::PTXFunctionKind> function_kind(const Input& in, Pos pos, ErrorState& err);
 Parsed<std::vector<ast::PTXFunctionParameter>> function_signature(const Input& in, Pos pos, ErrorState& err);
-Parsed<ast::PTXFile> program(const Input& in, Pos pos, ErrorState& err);
+// The tree is built in the first pass only; the second, which only looks for the error, gives an empty value.
+Parsed<std::optional<ast::ParsedFile>> program(const Input& in, Pos pos, ErrorState& err);
 
 // Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange
 // naming the number and its line and column.

@@ -1,10 +1,28 @@
 // Error state bookkeeping, line and column, and the error text.
 #include "peg/engine.hpp"
 
+#include "peg/checks.hpp"
+
 #include <algorithm>
 #include <cstring>
 
 namespace zorvane::peg {
+
+void fail_check(const char* what, const char* condition, const char* file, int line) {
+    // The path from the source root is enough to find the place, and the same on every machine.
+    std::string_view where{file};
+    if (const std::size_t src = where.rfind("src/"); src != std::string_view::npos) where.remove_prefix(src);
+    std::string message = "internal error: ";
+    message += what;
+    message += " (";
+    message += condition;
+    message += " failed at ";
+    message += where;
+    message += ':';
+    message += std::to_string(line);
+    message += ')';
+    throw InternalError{message};
+}
 
 void ErrorState::fail_slow(Pos pos, const char* expected) {
     if (suppressed_ != 0) return;

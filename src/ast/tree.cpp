@@ -1,0 +1,355 @@
+// The arena, the tree writer, the record references and the instruction index.
+#include "ast/tree.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "peg/checks.hpp"
+#include "peg/engine.hpp"
+
+namespace zorvane::ast {
+
+using namespace encoding;
+
+namespace {
+
+// A parse of a few lines takes one small chunk, one of a large module a few dozen large ones.
+constexpr std::size_t kFirstChunk = 4 * 1024;
+constexpr std::size_t kLargestChunk = 1024 * 1024;
+
+// A link: a zero length, then the address where the stream goes on.
+constexpr std::size_t kLinkSize = 1 + sizeof(const Byte*);
+// An end record: its length (1) and its tag.
+constexpr std::size_t kEndSize = 2;
+
+// The fixed fields in front of a function record: the next function, the instruction and statement counts.
+constexpr std::size_t kNextAt = 0;
+constexpr std::size_t kInstructionsAt = kNextAt + sizeof(const Byte*);
+constexpr std::size_t kStatementsAt = kInstructionsAt + sizeof(std::uint32_t);
+constexpr std::size_t kFunctionFixed = kStatementsAt + sizeof(std::uint32_t);
+
+// The fixed fields in front of the file record: the function count and the first function.
+constexpr std::size_t kFunctionCountAt = 0;
+constexpr std::size_t kFirstFunctionAt = kFunctionCountAt + sizeof(std::uint64_t);
+constexpr std::size_t kFileFixed = kFirstFunctionAt + sizeof(const Byte*);
+
+// Every instruction has a checkpoint this many after the last one of its function.
+constexpr std::size_t kCheckpointEvery = 32;
+
+std::uint32_t checked_count(std::size_t count, const char* what) {
+    if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function body holds more than 4294967295 "} + what};
+    return static_cast<std::uint32_t>(count);
+}
+
+}  // namespace
+
+// ---- Arena
+
+void Arena::new_chunk(std::size_t size) {
+    if (next_size_ == 0) next_size_ = kFirstChunk;
+    const std::size_t chunk_size = std::max(size, next_size_);
+    // Room in the list first, so that the chunk below cannot be lost.
+    if (chunks_.size() == chunks_.capacity()) chunks_.reserve(2 * chunks_.size() + 4);
+    auto* data = static_cast<Byte*>(std::malloc(chunk_size));
+    if (data == nullptr) throw std::bad_alloc{};
+    chunks_.push_back({data, chunk_size});
+    cursor_ = data;
+    limit_ = data + chunk_size;
+    next_size_ = std::min(2 * next_size_, kLargestChunk);
+}
+
+void Arena::reset(const Mark& mark) noexcept {
+    release_from(mark.chunks);
+    cursor_ = mark.cursor;
+    limit_ = mark.limit;
+}
+
+void Arena::release_from(std::size_t first) noexcept {
+    for (std::size_t i = first; i < chunks_.size(); ++i) std::free(chunks_[i].data);
+    chunks_.resize(std::min(first, chunks_.size()));
+}
+
+std::size_t Arena::capacity() const noexcept {
+    std::size_t total = 0;
+    for (const Chunk& chunk : chunks_) total += chunk.size;
+    return total;
+}
+
+// ---- Reading
+
+namespace detail {
+
+const Byte* BodyCursor::next() noexcept {
+    while (true) {
+        const std::uint64_t size = get_varint(p_);
+        if (size == 0) {
+            p_ = get_fixed<const Byte*>(p_);
+            continue;
+        }
+        const Byte* record = p_;
+        p_ += size;
+        return *record == kEndTag ? nullptr : record;
+    }
+}
+
+const Byte* body_stream(const Byte* function) noexcept {
+    const Byte* p = function + kFunctionFixed;
+    get_varint(p);  // offset
+    p += 2;         // link directive, kind
+    get_text(p);    // name
+    const std::uint64_t parameters = get_varint(p);
+    for (std::uint64_t i = 0; i < parameters; ++i) {
+        ++p;  // type
+        get_text(p);
+    }
+    return p;
+}
+
+}  // namespace detail
+
+std::uint64_t InstructionRef::offset() const noexcept {
+    const Byte* p = at_ + 2;
+    return get_varint(p);
+}
+
+encoding::InstructionHeader InstructionRef::header() const noexcept {
+    const Byte* p = at_;
+    return get_instruction_header(p);
+}
+
+std::string_view InstructionRef::modifiers() const noexcept {
+    return header().modifiers;
+}
+
+std::optional<std::uint64_t> InstructionRef::is_predicated() const noexcept {
+    if ((at_[1] & kHasGuard) == 0) return std::nullopt;
+    const Byte* p = at_ + 2;
+    get_varint(p);
+    return get_varint(p);
+}
+
+InstructionRef::Operands InstructionRef::operands() const noexcept {
+    const Byte* p = at_;
+    const InstructionHeader h = get_instruction_header(p);
+    return Operands{p, h.operand_count};
+}
+
+InstructionRecords BodyRef::instructions() const noexcept {
+    return InstructionRecords{detail::body_stream(function_), get_fixed<std::uint32_t>(function_ + kInstructionsAt)};
+}
+
+StatementRecords BodyRef::statements() const noexcept {
+    return StatementRecords{detail::body_stream(function_), get_fixed<std::uint32_t>(function_ + kStatementsAt)};
+}
+
+SignatureRef::Parameters SignatureRef::parameters() const noexcept {
+    const Byte* p = function_ + kFunctionFixed;
+    get_varint(p);
+    p += 2;
+    get_text(p);
+    const auto count = static_cast<std::size_t>(get_varint(p));
+    return Parameters{p, count};
+}
+
+std::uint64_t FunctionRef::offset() const noexcept {
+    const Byte* p = at_ + kFunctionFixed;
+    return get_varint(p);
+}
+
+namespace {
+const Byte* after_offset(const Byte* function) noexcept {
+    const Byte* p = function + kFunctionFixed;
+    get_varint(p);
+    return p;
+}
+}  // namespace
+
+PTXLinkDirective FunctionRef::link_directive() const noexcept {
+    return static_cast<PTXLinkDirective>(after_offset(at_)[0]);
+}
+
+PTXFunctionKind FunctionRef::kind() const noexcept {
+    return static_cast<PTXFunctionKind>(after_offset(at_)[1]);
+}
+
+std::string_view FunctionRef::name() const noexcept {
+    const Byte* p = after_offset(at_) + 2;
+    return get_text(p);
+}
+
+PTXHeader FileRef::header() const {
+    const Byte* p = at_ + kFileFixed;
+    std::string version{get_text(p)};
+    const auto target = static_cast<PTXTarget>(*p++);
+    const std::uint64_t address_size = get_varint(p);
+    return PTXHeader{std::move(version), target, address_size};
+}
+
+FileRef::Functions FileRef::functions() const noexcept {
+    return Functions{get_fixed<const Byte*>(at_ + kFirstFunctionAt),
+                     static_cast<std::size_t>(get_fixed<std::uint64_t>(at_ + kFunctionCountAt))};
+}
+
+PackedInstruction pack(const PTXInstruction& instr) {
+    Measure measure;
+    put_instruction(measure, instr);
+    PackedInstruction packed{std::make_unique_for_overwrite<Byte[]>(measure.size)};
+    Store store{packed.record.get()};
+    put_instruction(store, instr);
+    ZORVANE_ASSERT(store.at == packed.record.get() + measure.size, "an instruction took other than its measured size");
+    return packed;
+}
+
+// ---- Writing
+
+Byte* TreeWriter::room(std::size_t size) {
+    // A link always fits after what is written, so that a stream can go on in another chunk from anywhere.
+    if (arena_.room() < size + kLinkSize) {
+        Byte* link = arena_.cursor();
+        arena_.new_chunk(size + kLinkSize);
+        if (link != nullptr) {
+            link[0] = 0;
+            put_fixed<const Byte*>(link + 1, arena_.cursor());
+        }
+    }
+    return arena_.cursor();
+}
+
+Byte* TreeWriter::framed_room(std::size_t size) {
+    const std::size_t framed = varint_size(size) + size;
+    Byte* at = room(framed);
+    Store store{at};
+    put_varint(store, std::uint64_t{size});
+    arena_.advance(at + framed);
+    return store.at;
+}
+
+void TreeWriter::finish_record(Byte* written, Byte* expected) {
+    // Writing past the measured room would overrun the chunk: never let that pass unseen.
+    ZORVANE_CHECK(written == expected, "a record took other than its measured size");
+}
+
+void TreeWriter::file_header(const PTXHeader& header) {
+    Measure measure;
+    put_text(measure, header.version);
+    measure.byte(0);
+    put_varint(measure, header.address_size);
+    file_ = room(kFileFixed + measure.size);
+    put_fixed<std::uint64_t>(file_ + kFunctionCountAt, 0);
+    put_fixed<const Byte*>(file_ + kFirstFunctionAt, nullptr);
+    Store store{file_ + kFileFixed};
+    put_text(store, header.version);
+    store.byte(static_cast<Byte>(header.target));
+    put_varint(store, header.address_size);
+    finish_record(store.at, file_ + kFileFixed + measure.size);
+    arena_.advance(store.at);
+}
+
+Byte* TreeWriter::begin_function(const FunctionHead& head) {
+    auto put_head = [&head](auto& out) {
+        put_varint(out, head.offset);
+        out.byte(static_cast<Byte>(head.link_directive));
+        out.byte(static_cast<Byte>(head.kind));
+        put_text(out, head.name);
+        put_varint(out, std::uint64_t{head.parameters.size()});
+        for (const PTXFunctionParameter& p : head.parameters) {
+            out.byte(static_cast<Byte>(p.type_));
+            put_text(out, p.name);
+        }
+    };
+    Measure measure;
+    put_head(measure);
+    Byte* function = room(kFunctionFixed + measure.size);
+    put_fixed<const Byte*>(function + kNextAt, nullptr);
+    Store store{function + kFunctionFixed};
+    put_head(store);
+    finish_record(store.at, function + kFunctionFixed + measure.size);
+    arena_.advance(store.at);
+    instructions_ = 0;
+    statements_ = 0;
+    return function;
+}
+
+void TreeWriter::end_body(Byte* function) {
+    Byte* end = framed_room(1);
+    end[0] = kEndTag;
+    put_fixed(function + kInstructionsAt, checked_count(instructions_, "instructions"));
+    put_fixed(function + kStatementsAt, checked_count(statements_, "statements"));
+}
+
+void TreeWriter::add_function(Byte* function) {
+    ZORVANE_ASSERT(file_ != nullptr, "a function added before the file header");
+    if (last_function_ == nullptr)
+        put_fixed<const Byte*>(file_ + kFirstFunctionAt, function);
+    else
+        put_fixed<const Byte*>(last_function_ + kNextAt, function);
+    last_function_ = function;
+    put_fixed<std::uint64_t>(file_ + kFunctionCountAt, ++functions_);
+}
+
+void TreeWriter::instruction(const PTXInstruction& instr) {
+    Measure measure;
+    put_instruction(measure, instr);
+    instruction_record(measure.size, [&instr](Store& store) { put_instruction(store, instr); });
+}
+
+void TreeWriter::statement(const PTXStatement& stmt) {
+    Measure measure;
+    put_statement(measure, stmt);
+    Byte* at = framed_room(measure.size);
+    Store store{at};
+    put_statement(store, stmt);
+    finish_record(store.at, at + measure.size);
+    ++statements_;
+}
+
+ParsedFile TreeWriter::finish() && {
+    ZORVANE_CHECK(file_ != nullptr, "a tree finished without its file header");
+    return ParsedFile{std::move(arena_), file_};
+}
+
+// ---- Instruction index
+
+InstructionIndex::InstructionIndex(FileRef file) {
+    std::uint64_t previous = 0;
+    file.functions().for_each([&](FunctionRef function) {
+        detail::BodyCursor cursor{detail::body_stream(function.record())};
+        std::size_t in_function = 0;
+        while (true) {
+            const Byte* before = cursor.position();
+            const Byte* record = cursor.next();
+            if (record == nullptr) break;
+            if (*record >= kStatementTag) continue;
+            const std::uint64_t offset = InstructionRef{record}.offset();
+            // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
+            if (count_ != 0 && offset <= previous)
+                throw peg::InternalError{"instruction offsets do not ascend through the file"};
+            previous = offset;
+            if (in_function % kCheckpointEvery == 0) checkpoints_.push_back({offset, before, count_});
+            ++in_function;
+            ++count_;
+        }
+    });
+    checkpoints_.shrink_to_fit();
+}
+
+std::optional<InstructionIndex::Found> InstructionIndex::find(std::uint64_t offset) const noexcept {
+    auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
+                                  [](std::uint64_t o, const Checkpoint& c) { return o < c.offset; });
+    if (after == checkpoints_.begin()) return std::nullopt;
+    const Checkpoint& start = *(after - 1);
+    detail::BodyCursor cursor{start.stream};
+    std::size_t number = start.number;
+    while (const Byte* record = cursor.next()) {
+        if (*record >= kStatementTag) continue;
+        const InstructionRef instruction{record};
+        const std::uint64_t at = instruction.offset();
+        if (at == offset) return Found{instruction, number};
+        if (at > offset) return std::nullopt;
+        ++number;
+    }
+    return std::nullopt;
+}
+
+}  // namespace zorvane::ast

@@ -1,0 +1,363 @@
+// Parsed trees: the arena that holds the records of one parse, the writer that the parser fills it with, and the
+// references through which everything reads them. What a parse writes never changes afterwards, so any number of
+// readers may share it.
+//
+// Layout. The file record: its function count, its first function, the header. A function record: the next
+// function, the counts of its instructions and statements, its offset, link directive, kind, name and parameters,
+// and then its body: a stream of framed records (a varint length, then the record) in the order of the text,
+// instructions and statements mixed, ended by an end record. A record never spans chunks of the arena; a stream
+// goes on in another chunk after a link (a zero length, then the address where it goes on).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ast/encoding.hpp"
+#include "ast/enums.hpp"
+#include "ast/file.hpp"
+#include "ast/instructions.hpp"
+
+namespace zorvane::ast {
+
+using encoding::Byte;
+
+// Chunks of memory that never move, all freed with the arena.
+class Arena {
+public:
+    Arena() noexcept = default;
+    Arena(Arena&& other) noexcept
+        : chunks_{std::move(other.chunks_)},
+          cursor_{std::exchange(other.cursor_, nullptr)},
+          limit_{std::exchange(other.limit_, nullptr)},
+          next_size_{other.next_size_} {}
+    Arena& operator=(Arena&& other) noexcept {
+        Arena old{std::move(*this)};
+        chunks_ = std::move(other.chunks_);
+        cursor_ = std::exchange(other.cursor_, nullptr);
+        limit_ = std::exchange(other.limit_, nullptr);
+        next_size_ = other.next_size_;
+        return *this;
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena() { release_from(0); }
+
+    Byte* cursor() const noexcept { return cursor_; }
+    std::size_t room() const noexcept { return static_cast<std::size_t>(limit_ - cursor_); }
+    void advance(Byte* to) noexcept { cursor_ = to; }
+    // Makes a new chunk, with room for at least `size` bytes, the current one.
+    void new_chunk(std::size_t size);
+
+    struct Mark {
+        std::size_t chunks;
+        Byte* cursor;
+        Byte* limit;
+    };
+    Mark mark() const noexcept { return {chunks_.size(), cursor_, limit_}; }
+    // Gives back everything allocated since `mark`.
+    void reset(const Mark& mark) noexcept;
+    // The bytes of all chunks.
+    std::size_t capacity() const noexcept;
+
+private:
+    struct Chunk {
+        Byte* data;
+        std::size_t size;
+    };
+    void release_from(std::size_t first) noexcept;
+
+    std::vector<Chunk> chunks_;
+    Byte* cursor_ = nullptr;
+    Byte* limit_ = nullptr;
+    std::size_t next_size_ = 0;
+};
+
+// The names of one parameter, read from a function record.
+struct ParameterFields {
+    PTXType type;
+    std::string_view name;
+};
+
+class InstructionRef;
+class BodyRef;
+class SignatureRef;
+class FunctionRef;
+
+namespace detail {
+
+// A cursor over a body stream: each call gives the next record (its first byte, the tag), following links, or
+// nullptr at the end record.
+class BodyCursor {
+public:
+    explicit BodyCursor(const Byte* stream) noexcept : p_{stream} {}
+    const Byte* next() noexcept;
+    const Byte* position() const noexcept { return p_; }
+
+private:
+    const Byte* p_;
+};
+
+// Where the body stream of a function record starts.
+const Byte* body_stream(const Byte* function) noexcept;
+
+}  // namespace detail
+
+inline constexpr Byte kEndTag = 0xFF;
+
+// An instruction record. The accessors decode the few bytes before the field they read.
+class InstructionRef {
+public:
+    explicit InstructionRef(const Byte* record) noexcept : at_{record} {}
+    const Byte* record() const noexcept { return at_; }
+
+    std::uint64_t offset() const noexcept;
+    PTXOpcode opcode() const noexcept { return static_cast<PTXOpcode>(at_[0]); }
+    std::string_view modifiers() const noexcept;
+    std::optional<std::uint64_t> is_predicated() const noexcept;
+    encoding::InstructionHeader header() const noexcept;
+
+    // The operands in order, as fields whose texts are views into the record.
+    class Operands {
+    public:
+        Operands(const Byte* first, std::size_t count) noexcept : first_{first}, count_{count} {}
+        std::size_t size() const noexcept { return count_; }
+        template <class F>
+        void for_each(F&& f) const {
+            const Byte* p = first_;
+            for (std::size_t i = 0; i < count_; ++i) f(encoding::get_operand(p));
+        }
+
+    private:
+        const Byte* first_;
+        std::size_t count_;
+    };
+    Operands operands() const noexcept;
+
+    // A value of its own with the same fields.
+    PTXInstruction value() const { return encoding::get_instruction(at_); }
+
+private:
+    const Byte* at_;
+};
+
+// A list of records of one kind in a body stream, in order: its instructions, or its statements.
+template <bool Instructions>
+class BodyItems {
+public:
+    BodyItems(const Byte* stream, std::size_t count) noexcept : stream_{stream}, count_{count} {}
+    std::size_t size() const noexcept { return count_; }
+    // f(record) for each record of the kind, its first byte being its tag.
+    template <class F>
+    void for_each(F&& f) const {
+        detail::BodyCursor cursor{stream_};
+        for (std::size_t seen = 0; seen < count_;) {
+            const Byte* record = cursor.next();
+            if (record == nullptr) return;
+            if ((*record < encoding::kStatementTag) != Instructions) continue;
+            f(record);
+            ++seen;
+        }
+    }
+
+private:
+    const Byte* stream_;
+    std::size_t count_;
+};
+
+using InstructionRecords = BodyItems<true>;
+using StatementRecords = BodyItems<false>;
+
+class BodyRef {
+public:
+    explicit BodyRef(const Byte* function) noexcept : function_{function} {}
+    const Byte* record() const noexcept { return function_; }
+    InstructionRecords instructions() const noexcept;
+    StatementRecords statements() const noexcept;
+
+private:
+    const Byte* function_;
+};
+
+class SignatureRef {
+public:
+    explicit SignatureRef(const Byte* function) noexcept : function_{function} {}
+    const Byte* record() const noexcept { return function_; }
+    class Parameters {
+    public:
+        Parameters(const Byte* first, std::size_t count) noexcept : first_{first}, count_{count} {}
+        std::size_t size() const noexcept { return count_; }
+        template <class F>
+        void for_each(F&& f) const {
+            const Byte* p = first_;
+            for (std::size_t i = 0; i < count_; ++i) {
+                const auto type = static_cast<PTXType>(*p++);
+                f(ParameterFields{type, encoding::get_text(p)});
+            }
+        }
+
+    private:
+        const Byte* first_;
+        std::size_t count_;
+    };
+    Parameters parameters() const noexcept;
+
+private:
+    const Byte* function_;
+};
+
+class FunctionRef {
+public:
+    explicit FunctionRef(const Byte* record) noexcept : at_{record} {}
+    const Byte* record() const noexcept { return at_; }
+
+    std::string_view name() const noexcept;
+    std::uint64_t offset() const noexcept;
+    PTXLinkDirective link_directive() const noexcept;
+    PTXFunctionKind kind() const noexcept;
+    SignatureRef signature() const noexcept { return SignatureRef{at_}; }
+    BodyRef body() const noexcept { return BodyRef{at_}; }
+    // The function after this one in the file, or nullptr.
+    const Byte* next() const noexcept { return encoding::get_fixed<const Byte*>(at_); }
+
+private:
+    const Byte* at_;
+};
+
+class FileRef {
+public:
+    explicit FileRef(const Byte* record) noexcept : at_{record} {}
+    const Byte* record() const noexcept { return at_; }
+
+    PTXHeader header() const;
+    class Functions {
+    public:
+        Functions(const Byte* first, std::size_t count) noexcept : first_{first}, count_{count} {}
+        std::size_t size() const noexcept { return count_; }
+        template <class F>
+        void for_each(F&& f) const {
+            const Byte* p = first_;
+            for (std::size_t i = 0; i < count_; ++i, p = FunctionRef{p}.next()) f(FunctionRef{p});
+        }
+
+    private:
+        const Byte* first_;
+        std::size_t count_;
+    };
+    Functions functions() const noexcept;
+
+private:
+    const Byte* at_;
+};
+
+// The records of one parse, owned.
+class ParsedFile {
+public:
+    ParsedFile(Arena arena, const Byte* root) noexcept : arena_{std::move(arena)}, root_{root} {}
+    FileRef root() const noexcept { return FileRef{root_}; }
+    std::size_t capacity() const noexcept { return arena_.capacity(); }
+
+private:
+    Arena arena_;
+    const Byte* root_;
+};
+
+// One instruction record in a block of its own, for an instruction that no parse of a module holds.
+struct PackedInstruction {
+    std::unique_ptr<Byte[]> record;
+    InstructionRef ref() const noexcept { return InstructionRef{record.get()}; }
+};
+PackedInstruction pack(const PTXInstruction& instr);
+
+// What the parser writes into a tree while it reads a module: the header, then function by function, the record
+// of the function and the records of its body as they are read.
+class TreeWriter {
+public:
+    TreeWriter() = default;
+
+    void file_header(const PTXHeader& header);
+
+    struct FunctionHead {
+        std::uint64_t offset;
+        PTXLinkDirective link_directive;
+        PTXFunctionKind kind;
+        std::string_view name;
+        const std::vector<PTXFunctionParameter>& parameters;
+    };
+    // Writes a function record and opens its body.
+    Byte* begin_function(const FunctionHead& head);
+    // Ends the body of `function`, which holds what was added since begin_function.
+    void end_body(Byte* function);
+    // Appends a finished function to the file.
+    void add_function(Byte* function);
+
+    // A framed instruction record of `size` bytes, which `fill(store)` writes.
+    template <class Fill>
+    void instruction_record(std::size_t size, Fill&& fill) {
+        Byte* at = framed_room(size);
+        encoding::Store store{at};
+        fill(store);
+        finish_record(store.at, at + size);
+        ++instructions_;
+    }
+    void instruction(const PTXInstruction& instr);
+    void statement(const PTXStatement& stmt);
+
+    struct Mark {
+        Arena::Mark arena;
+        std::size_t instructions;
+        std::size_t statements;
+    };
+    Mark mark() const noexcept { return {arena_.mark(), instructions_, statements_}; }
+    void reset(const Mark& mark) noexcept {
+        arena_.reset(mark.arena);
+        instructions_ = mark.instructions;
+        statements_ = mark.statements;
+    }
+
+    ParsedFile finish() &&;
+
+private:
+    // Room for a record of `size` bytes with its length in front, where a body stream goes on; returns where the
+    // record itself starts.
+    Byte* framed_room(std::size_t size);
+    // Room for `size` bytes in the current chunk, linking a new one in when there is too little left.
+    Byte* room(std::size_t size);
+    void finish_record(Byte* written, Byte* expected);
+
+    Arena arena_;
+    Byte* file_ = nullptr;
+    Byte* last_function_ = nullptr;
+    std::size_t functions_ = 0;
+    std::size_t instructions_ = 0;  // of the body being written
+    std::size_t statements_ = 0;
+};
+
+// Finds instructions by the offset of their mnemonic. Offsets ascend through a file, so a sparse list of every
+// function's first instruction and every 32nd after it leads to the instruction after a few records.
+class InstructionIndex {
+public:
+    explicit InstructionIndex(FileRef file);
+
+    struct Found {
+        InstructionRef instruction;
+        std::size_t number;  // among all instructions of the file, in order
+    };
+    std::optional<Found> find(std::uint64_t offset) const noexcept;
+    std::size_t instruction_count() const noexcept { return count_; }
+
+private:
+    struct Checkpoint {
+        std::uint64_t offset;
+        const Byte* stream;  // where the cursor reading this instruction's record starts
+        std::size_t number;
+    };
+    std::vector<Checkpoint> checkpoints_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace zorvane::ast
