@@ -168,6 +168,13 @@ void describe(std::string& out, const ast::PTXOperand& op) {
 }
 
 // `text` is the whole input the offsets count in.
+// An instruction record decoded, after checking that its size is what a reader walking it finds.
+ast::PTXInstruction decoded(const ast::PackedInstruction& packed) {
+    check(packed.size() != 0, "an instruction without its record");
+    check(ast::encoding::instruction_size(packed.data()) == packed.size(), "an instruction record of another size");
+    return ast::InstructionRef{packed.data()}.value();
+}
+
 void describe(std::string& out, const ast::PTXInstruction& instr, std::string_view text) {
     check(instr.offset < text.size(), "instruction offset past the input");
     std::string mnemonic = ast::mnemonic(instr.opcode);
@@ -236,7 +243,7 @@ void describe(std::string& out, const ast::BodyItem& item, std::string_view text
         [&](const auto& v) {
             using V = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<V, ast::body::Statement>) describe(out, v._0);
-            if constexpr (std::is_same_v<V, ast::body::Instruction>) describe(out, v._0, text);
+            if constexpr (std::is_same_v<V, ast::body::Instruction>) describe(out, decoded(v._0), text);
             if constexpr (std::is_same_v<V, ast::body::LabelDef> || std::is_same_v<V, ast::body::Call>) {
                 check(!v._0.empty(), "label or call with an empty name");
                 check_text(v._0, "label or call name is not UTF-8");
@@ -460,9 +467,10 @@ Result check_program(std::string_view text) {
 }
 
 Result check_instruction(std::string_view text, std::optional<ast::PTXInstruction>* value = nullptr) {
-    return run_checked<ast::PTXInstruction>(
+    return run_checked<ast::PackedInstruction>(
         parser::parse_single_instruction, text,
-        [&](std::string& out, const ast::PTXInstruction& instr) {
+        [&](std::string& out, const ast::PackedInstruction& packed) {
+            const ast::PTXInstruction instr = decoded(packed);
             describe(out, instr, text);
             check(instr.is_predicated.has_value() == (text.substr(0, 3) == "@%p"),
                   "guard present without \"@%p\" at the start, or the reverse");
@@ -485,7 +493,7 @@ Result check_body_line(std::string_view text, std::optional<ast::BodyItem>* valu
         },
         // A parameter list exactly at the start decides the line; otherwise a body item between whitespace.
         [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
-            if (auto sig = parser::function_signature(in, 0, err)) return sig->end;
+            if (auto sig = parser::function_signature(in, 0, err, nullptr)) return sig->end;
             auto item = parser::body_item(in, peg::skip_ws(in, 0), err);
             if (!item) return std::nullopt;
             return peg::skip_ws(in, item->end);
@@ -531,9 +539,10 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
         } else if (auto* i = std::get_if<ast::body::Instruction>(&item)) {
             check(instructions.size() == 1 && statements.empty(), "wrapped instruction not kept alone");
             const ast::PTXInstruction& got = instructions[0];
-            check(got.offset == i->_0.offset + shift, "wrapped instruction offset not shifted by the prefix");
+            const ast::PTXInstruction alone = decoded(i->_0);
+            check(got.offset == alone.offset + shift, "wrapped instruction offset not shifted by the prefix");
             check(
-                ast::instruction_text(got) == ast::instruction_text(i->_0) && got.is_predicated == i->_0.is_predicated,
+                ast::instruction_text(got) == ast::instruction_text(alone) && got.is_predicated == alone.is_predicated,
                 "wrapped instruction differs");
         } else {
             check(statements.empty() && instructions.empty(), "a label or call left something in the body");
@@ -552,26 +561,30 @@ void check_fast_instruction(std::string_view text) {
         if (pos != 0 && text[pos - 1] != '\n' && text[pos - 1] != ';') continue;
         ++tried;
         for (peg::Pos start : {pos, peg::skip_ws(in, pos)}) {
-            ast::PTXInstruction fast;
+            ast::encoding::InstructionBuilder fast_built;
             peg::Pos fast_end = 0;
-            if (!parser::fast_instruction_into(in, start, fast, fast_end)) continue;
-            ast::PTXInstruction generic;
+            if (!parser::fast_instruction_into(in, start, &fast_built, fast_end)) continue;
+            ast::encoding::InstructionBuilder generic_built;
             peg::Pos generic_end = 0;
             peg::ErrorState err;
             bool matched = false;
             try {
-                matched = parser::generic_instruction_into(in, start, err, generic, generic_end);
+                matched = parser::generic_instruction_into(in, start, err, &generic_built, generic_end);
             } catch (const peg::NumberOutOfRange& e) {
                 fail("the rule ends out of range where the fast scanner matched", e.what());
             }
             check(matched, "the fast scanner matched an instruction that the rule rejects");
             check(fast_end == generic_end, "the fast scanner and the rule end an instruction differently");
             check(err.furthest() <= generic_end, "the instruction rule marked past the end of its match");
+            const ast::PackedInstruction fast{fast_built.record(), fast_built.size()};
+            const ast::PackedInstruction generic{generic_built.record(), generic_built.size()};
             std::string a, b;
-            describe(a, fast, text);
-            describe(b, generic, text);
-            check(a == b && fast.modifiers == generic.modifiers && fast.is_predicated == generic.is_predicated,
-                  "the fast scanner and the rule give different instructions", a + " vs " + b);
+            describe(a, decoded(fast), text);
+            describe(b, decoded(generic), text);
+            check(a == b, "the fast scanner and the rule give different instructions", a + " vs " + b);
+            check(std::string_view{reinterpret_cast<const char*>(fast.data()), fast.size()} ==
+                      std::string_view{reinterpret_cast<const char*>(generic.data()), generic.size()},
+                  "the fast scanner and the rule write different records for one instruction");
         }
     }
 }
@@ -596,7 +609,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (single.kind == Result::Kind::value) {
         check(item.has_value() && std::holds_alternative<ast::body::Instruction>(*item),
               "an instruction is not accepted as a body line");
-        const auto& same = std::get<ast::body::Instruction>(*item)._0;
+        const ast::PTXInstruction same = decoded(std::get<ast::body::Instruction>(*item)._0);
         check(same.offset == instruction->offset &&
                   ast::instruction_text(same) == ast::instruction_text(*instruction) &&
                   same.is_predicated == instruction->is_predicated,

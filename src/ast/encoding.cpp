@@ -1,6 +1,8 @@
 // Reading the byte format of parsed trees back into fields and values.
 #include "ast/encoding.hpp"
 
+#include "peg/checks.hpp"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,7 +88,12 @@ OperandFields get_operand(const Byte*& p) noexcept {
             break;
         case OperandKind::MemoryLbl:
         case OperandKind::Label:
-            op.text = get_text(p);
+            if (const unsigned length = tag >> 4; length != 0) {
+                op.text = std::string_view{reinterpret_cast<const char*>(p), length - 1};
+                p += length - 1;
+            } else {
+                op.text = get_text(p);
+            }
             break;
         case OperandKind::MemoryRegDisp:
             op.reg = get_register_payload(reg_kind, p);
@@ -203,6 +210,28 @@ InstructionHeader get_instruction_header(const Byte*& p) noexcept {
     h.operand_count = flags >> kCountShift;
     if (h.operand_count == kCountInFlags) h.operand_count = static_cast<std::size_t>(get_varint(p));
     return h;
+}
+
+std::size_t instruction_size(const Byte* p) noexcept {
+    const Byte* at = p;
+    const InstructionHeader h = get_instruction_header(at);
+    for (std::size_t i = 0; i < h.operand_count; ++i) get_operand(at);
+    return static_cast<std::size_t>(at - p);
+}
+
+void InstructionBuilder::start(std::size_t modifiers_size) {
+    header_room_ = kLongestHeader + modifiers_size;
+    begin_ = 0;
+    bytes_.assign(header_room_, 0);
+}
+
+void InstructionBuilder::finish(const InstructionHeader& header) {
+    Measure measure;
+    put_instruction_header(measure, header);
+    ZORVANE_CHECK(measure.size <= header_room_, "an instruction header is longer than the room kept for it");
+    begin_ = header_room_ - measure.size;
+    Store store{bytes_.data() + begin_};
+    put_instruction_header(store, header);
 }
 
 PTXInstruction get_instruction(const Byte* p) {

@@ -9,11 +9,13 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "ast/enums.hpp"
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "peg/checks.hpp"
 
 namespace zorvane::ast::encoding {
 
@@ -35,6 +37,20 @@ struct Store {
     void bytes(const void* data, std::size_t n) noexcept {
         if (n != 0) std::memcpy(at, data, n);
         at += n;
+    }
+};
+
+// Appends to a list of bytes that grows, for the rules, which learn only as they go how much they write; without
+// a list, nothing is kept (the second pass).
+struct Append {
+    std::vector<Byte>* out;
+    void byte(Byte b) {
+        if (out != nullptr) out->push_back(b);
+    }
+    void bytes(const void* data, std::size_t n) {
+        if (out == nullptr || n == 0) return;
+        const auto* first = static_cast<const Byte*>(data);
+        out->insert(out->end(), first, first + n);
     }
 };
 
@@ -185,7 +201,8 @@ struct OperandFields {
     const Byte* vector_bytes;
 };
 
-inline constexpr Byte kNegated = 0x80;  // the number is stored as its two's complement negation
+inline constexpr Byte kNegated = 0x80;              // the number is stored as its two's complement negation
+inline constexpr std::size_t kLongestTagText = 15;  // a label text shorter than this has its length in the tag
 
 constexpr Byte operand_tag(OperandKind kind, RegisterKind reg = RegisterKind::General, bool negated = false) {
     return static_cast<Byte>(static_cast<Byte>(kind) | static_cast<Byte>(static_cast<Byte>(reg) << 4) |
@@ -221,10 +238,19 @@ void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_reg
             out.byte(operand_tag(op.kind));
             return;
         case OperandKind::MemoryLbl:
-        case OperandKind::Label:
-            out.byte(operand_tag(op.kind));
-            put_text(out, op.text);
+        case OperandKind::Label: {
+            // A label holds no register: the upper half of its tag holds the length of a short text plus one, so
+            // that a one-letter label takes no more than its text and the comma after it.
+            const std::string_view text = op.text;
+            if (text.size() < kLongestTagText) {
+                out.byte(static_cast<Byte>(static_cast<Byte>(op.kind) | ((text.size() + 1) << 4)));
+                out.bytes(text.data(), text.size());
+            } else {
+                out.byte(operand_tag(op.kind));
+                put_text(out, text);
+            }
             return;
+        }
         case OperandKind::MemoryRegDisp: {
             const bool negated = (op.value >> 63) != 0;
             out.byte(operand_tag(op.kind, op.reg.kind, negated));
@@ -322,12 +348,40 @@ void put_instruction_header(Sink& out, const InstructionHeader& h) {
 // `p` points at the opcode byte; it is left at the first operand.
 InstructionHeader get_instruction_header(const Byte*& p) noexcept;
 
-template <class Sink>
-void put_instruction(Sink& out, const PTXInstruction& instr) {
-    put_instruction_header(out, InstructionHeader{instr.opcode, instr.offset, instr.is_predicated,
-                                                  instr.modifiers.view(), instr.operands.size()});
-    for (const PTXOperand& op : instr.operands) put_operand(out, op);
-}
+// The bytes of the instruction record at `p` (its opcode byte).
+std::size_t instruction_size(const Byte* p) noexcept;
+
+// Builds one instruction record whose operands are read one by one, by rules that append them to operands():
+// room for the longest header is kept in front of them, and the header, known whole only at the end, is then
+// written right before them.
+class InstructionBuilder {
+public:
+    // Starts a record whose modifiers take `modifiers_size` bytes.
+    void start(std::size_t modifiers_size);
+    std::vector<Byte>& operands() noexcept { return bytes_; }
+    // Writes the header in front of the operands.
+    void finish(const InstructionHeader& header);
+    // Makes the record one of `size` bytes that `fill(store)` writes whole.
+    template <class Fill>
+    void assign(std::size_t size, Fill&& fill) {
+        bytes_.resize(size);
+        begin_ = 0;
+        Store store{bytes_.data()};
+        fill(store);
+        ZORVANE_CHECK(store.at == bytes_.data() + size, "an instruction took other than its measured size");
+    }
+    const Byte* record() const noexcept { return bytes_.data() + begin_; }
+    std::size_t size() const noexcept { return bytes_.size() - begin_; }
+
+private:
+    // The opcode and flags bytes, and at most ten bytes for each of the offset, the guard, the modifiers' length
+    // and the operand count.
+    static constexpr std::size_t kLongestHeader = 2 + 4 * 10;
+
+    std::vector<Byte> bytes_;
+    std::size_t header_room_ = 0;
+    std::size_t begin_ = 0;
+};
 
 // The value of an instruction record (`p` at its opcode byte).
 PTXInstruction get_instruction(const Byte* p);

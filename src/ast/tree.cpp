@@ -23,11 +23,13 @@ constexpr std::size_t kLinkSize = 1 + sizeof(const Byte*);
 // An end record: its length (1) and its tag.
 constexpr std::size_t kEndSize = 2;
 
-// The fixed fields in front of a function record: the next function, the instruction and statement counts.
+// The fixed fields in front of a function record: the next function, the instruction, statement and parameter
+// counts.
 constexpr std::size_t kNextAt = 0;
 constexpr std::size_t kInstructionsAt = kNextAt + sizeof(const Byte*);
 constexpr std::size_t kStatementsAt = kInstructionsAt + sizeof(std::uint32_t);
-constexpr std::size_t kFunctionFixed = kStatementsAt + sizeof(std::uint32_t);
+constexpr std::size_t kParametersAt = kStatementsAt + sizeof(std::uint32_t);
+constexpr std::size_t kFunctionFixed = kParametersAt + sizeof(std::uint32_t);
 
 // The fixed fields in front of the file record: the function count and the first function.
 constexpr std::size_t kFunctionCountAt = 0;
@@ -38,7 +40,7 @@ constexpr std::size_t kFileFixed = kFirstFunctionAt + sizeof(const Byte*);
 constexpr std::size_t kCheckpointEvery = 32;
 
 std::uint32_t checked_count(std::size_t count, const char* what) {
-    if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function body holds more than 4294967295 "} + what};
+    if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function holds more than 4294967295 "} + what};
     return static_cast<std::uint32_t>(count);
 }
 
@@ -98,11 +100,6 @@ const Byte* body_stream(const Byte* function) noexcept {
     get_varint(p);  // offset
     p += 2;         // link directive, kind
     get_text(p);    // name
-    const std::uint64_t parameters = get_varint(p);
-    for (std::uint64_t i = 0; i < parameters; ++i) {
-        ++p;  // type
-        get_text(p);
-    }
     return p;
 }
 
@@ -144,12 +141,8 @@ StatementRecords BodyRef::statements() const noexcept {
 }
 
 SignatureRef::Parameters SignatureRef::parameters() const noexcept {
-    const Byte* p = function_ + kFunctionFixed;
-    get_varint(p);
-    p += 2;
-    get_text(p);
-    const auto count = static_cast<std::size_t>(get_varint(p));
-    return Parameters{p, count};
+    return Parameters{Records<RecordKind::Parameter>{detail::body_stream(function_),
+                                                     get_fixed<std::uint32_t>(function_ + kParametersAt)}};
 }
 
 std::uint64_t FunctionRef::offset() const noexcept {
@@ -189,16 +182,6 @@ PTXHeader FileRef::header() const {
 FileRef::Functions FileRef::functions() const noexcept {
     return Functions{get_fixed<const Byte*>(at_ + kFirstFunctionAt),
                      static_cast<std::size_t>(get_fixed<std::uint64_t>(at_ + kFunctionCountAt))};
-}
-
-PackedInstruction pack(const PTXInstruction& instr) {
-    Measure measure;
-    put_instruction(measure, instr);
-    PackedInstruction packed{std::make_unique_for_overwrite<Byte[]>(measure.size)};
-    Store store{packed.record.get()};
-    put_instruction(store, instr);
-    ZORVANE_ASSERT(store.at == packed.record.get() + measure.size, "an instruction took other than its measured size");
-    return packed;
 }
 
 // ---- Writing
@@ -252,11 +235,6 @@ Byte* TreeWriter::begin_function(const FunctionHead& head) {
         out.byte(static_cast<Byte>(head.link_directive));
         out.byte(static_cast<Byte>(head.kind));
         put_text(out, head.name);
-        put_varint(out, std::uint64_t{head.parameters.size()});
-        for (const PTXFunctionParameter& p : head.parameters) {
-            out.byte(static_cast<Byte>(p.type_));
-            put_text(out, p.name);
-        }
     };
     Measure measure;
     put_head(measure);
@@ -268,14 +246,28 @@ Byte* TreeWriter::begin_function(const FunctionHead& head) {
     arena_.advance(store.at);
     instructions_ = 0;
     statements_ = 0;
+    parameters_ = 0;
     return function;
 }
 
-void TreeWriter::end_body(Byte* function) {
+void TreeWriter::parameter(PTXType type, std::string_view name) {
+    Measure measure;
+    put_text(measure, name);
+    Byte* at = framed_room(2 + measure.size);
+    Store store{at};
+    store.byte(kParameterTag);
+    store.byte(static_cast<Byte>(type));
+    put_text(store, name);
+    finish_record(store.at, at + 2 + measure.size);
+    ++parameters_;
+}
+
+void TreeWriter::end_function(Byte* function) {
     Byte* end = framed_room(1);
     end[0] = kEndTag;
     put_fixed(function + kInstructionsAt, checked_count(instructions_, "instructions"));
     put_fixed(function + kStatementsAt, checked_count(statements_, "statements"));
+    put_fixed(function + kParametersAt, checked_count(parameters_, "parameters"));
 }
 
 void TreeWriter::add_function(Byte* function) {
@@ -288,10 +280,8 @@ void TreeWriter::add_function(Byte* function) {
     put_fixed<std::uint64_t>(file_ + kFunctionCountAt, ++functions_);
 }
 
-void TreeWriter::instruction(const PTXInstruction& instr) {
-    Measure measure;
-    put_instruction(measure, instr);
-    instruction_record(measure.size, [&instr](Store& store) { put_instruction(store, instr); });
+void TreeWriter::instruction(const encoding::InstructionBuilder& built) {
+    instruction_record(built.size(), [&built](Store& store) { store.bytes(built.record(), built.size()); });
 }
 
 void TreeWriter::statement(const PTXStatement& stmt) {
@@ -320,7 +310,7 @@ InstructionIndex::InstructionIndex(FileRef file) {
             const Byte* before = cursor.position();
             const Byte* record = cursor.next();
             if (record == nullptr) break;
-            if (*record >= kStatementTag) continue;
+            if (!is_kind(*record, RecordKind::Instruction)) continue;
             const std::uint64_t offset = InstructionRef{record}.offset();
             // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
             if (count_ != 0 && offset <= previous)
@@ -342,7 +332,7 @@ std::optional<InstructionIndex::Found> InstructionIndex::find(std::uint64_t offs
     detail::BodyCursor cursor{start.stream};
     std::size_t number = start.number;
     while (const Byte* record = cursor.next()) {
-        if (*record >= kStatementTag) continue;
+        if (!is_kind(*record, RecordKind::Instruction)) continue;
         const InstructionRef instruction{record};
         const std::uint64_t at = instruction.offset();
         if (at == offset) return Found{instruction, number};

@@ -3,10 +3,11 @@
 // readers may share it.
 //
 // Layout. The file record: its function count, its first function, the header. A function record: the next
-// function, the counts of its instructions and statements, its offset, link directive, kind, name and parameters,
-// and then its body: a stream of framed records (a varint length, then the record) in the order of the text,
-// instructions and statements mixed, ended by an end record. A record never spans chunks of the arena; a stream
-// goes on in another chunk after a link (a zero length, then the address where it goes on).
+// function, the counts of its instructions, statements and parameters, its offset, link directive, kind and name,
+// and then a stream of framed records (a varint length, then the record): its parameters, then its body's
+// instructions and statements in the order of the text, ended by an end record. A record never spans chunks of
+// the arena; a stream goes on in another chunk after a link (a zero length, then the address where it goes on).
+// Everything is written as it is read, so that what a text holds never costs more than its records.
 #pragma once
 
 #include <cstddef>
@@ -107,7 +108,24 @@ const Byte* body_stream(const Byte* function) noexcept;
 
 }  // namespace detail
 
+// The first byte of a record in a function's stream: an instruction's opcode, a statement's tag
+// (encoding::kStatementTag and the variant), or one of these.
+inline constexpr Byte kParameterTag = 0xF8;
 inline constexpr Byte kEndTag = 0xFF;
+
+enum class RecordKind { Instruction, Statement, Parameter };
+
+constexpr bool is_kind(Byte tag, RecordKind kind) noexcept {
+    switch (kind) {
+        case RecordKind::Instruction:
+            return tag < encoding::kStatementTag;
+        case RecordKind::Statement:
+            return tag >= encoding::kStatementTag && tag < kParameterTag;
+        case RecordKind::Parameter:
+            break;
+    }
+    return tag == kParameterTag;
+}
 
 // An instruction record. The accessors decode the few bytes before the field they read.
 class InstructionRef {
@@ -145,11 +163,11 @@ private:
     const Byte* at_;
 };
 
-// A list of records of one kind in a body stream, in order: its instructions, or its statements.
-template <bool Instructions>
-class BodyItems {
+// The records of one kind in a function's stream, in order.
+template <RecordKind Kind>
+class Records {
 public:
-    BodyItems(const Byte* stream, std::size_t count) noexcept : stream_{stream}, count_{count} {}
+    Records(const Byte* stream, std::size_t count) noexcept : stream_{stream}, count_{count} {}
     std::size_t size() const noexcept { return count_; }
     // f(record) for each record of the kind, its first byte being its tag.
     template <class F>
@@ -158,7 +176,7 @@ public:
         for (std::size_t seen = 0; seen < count_;) {
             const Byte* record = cursor.next();
             if (record == nullptr) return;
-            if ((*record < encoding::kStatementTag) != Instructions) continue;
+            if (!is_kind(*record, Kind)) continue;
             f(record);
             ++seen;
         }
@@ -169,8 +187,8 @@ private:
     std::size_t count_;
 };
 
-using InstructionRecords = BodyItems<true>;
-using StatementRecords = BodyItems<false>;
+using InstructionRecords = Records<RecordKind::Instruction>;
+using StatementRecords = Records<RecordKind::Statement>;
 
 class BodyRef {
 public:
@@ -189,20 +207,18 @@ public:
     const Byte* record() const noexcept { return function_; }
     class Parameters {
     public:
-        Parameters(const Byte* first, std::size_t count) noexcept : first_{first}, count_{count} {}
-        std::size_t size() const noexcept { return count_; }
+        explicit Parameters(Records<RecordKind::Parameter> records) noexcept : records_{records} {}
+        std::size_t size() const noexcept { return records_.size(); }
         template <class F>
         void for_each(F&& f) const {
-            const Byte* p = first_;
-            for (std::size_t i = 0; i < count_; ++i) {
-                const auto type = static_cast<PTXType>(*p++);
-                f(ParameterFields{type, encoding::get_text(p)});
-            }
+            records_.for_each([&f](const Byte* record) {
+                const Byte* p = record + 2;
+                f(ParameterFields{static_cast<PTXType>(record[1]), encoding::get_text(p)});
+            });
         }
 
     private:
-        const Byte* first_;
-        std::size_t count_;
+        Records<RecordKind::Parameter> records_;
     };
     Parameters parameters() const noexcept;
 
@@ -266,13 +282,6 @@ private:
     const Byte* root_;
 };
 
-// One instruction record in a block of its own, for an instruction that no parse of a module holds.
-struct PackedInstruction {
-    std::unique_ptr<Byte[]> record;
-    InstructionRef ref() const noexcept { return InstructionRef{record.get()}; }
-};
-PackedInstruction pack(const PTXInstruction& instr);
-
 // What the parser writes into a tree while it reads a module: the header, then function by function, the record
 // of the function and the records of its body as they are read.
 class TreeWriter {
@@ -286,12 +295,12 @@ public:
         PTXLinkDirective link_directive;
         PTXFunctionKind kind;
         std::string_view name;
-        const std::vector<PTXFunctionParameter>& parameters;
     };
-    // Writes a function record and opens its body.
+    // Writes a function record and opens its stream, which takes its parameters and then its body.
     Byte* begin_function(const FunctionHead& head);
-    // Ends the body of `function`, which holds what was added since begin_function.
-    void end_body(Byte* function);
+    void parameter(PTXType type, std::string_view name);
+    // Ends the stream of `function`, which holds what was added since begin_function.
+    void end_function(Byte* function);
     // Appends a finished function to the file.
     void add_function(Byte* function);
 
@@ -304,19 +313,25 @@ public:
         finish_record(store.at, at + size);
         ++instructions_;
     }
-    void instruction(const PTXInstruction& instr);
+    // The record that `built` holds.
+    void instruction(const encoding::InstructionBuilder& built);
     void statement(const PTXStatement& stmt);
+    // Where the rules build an instruction that the scanner left to them: kept for the whole parse, so that it
+    // grows once to the longest such instruction and is freed with the writer.
+    encoding::InstructionBuilder& builder() noexcept { return builder_; }
 
     struct Mark {
         Arena::Mark arena;
         std::size_t instructions;
         std::size_t statements;
+        std::size_t parameters;
     };
-    Mark mark() const noexcept { return {arena_.mark(), instructions_, statements_}; }
+    Mark mark() const noexcept { return {arena_.mark(), instructions_, statements_, parameters_}; }
     void reset(const Mark& mark) noexcept {
         arena_.reset(mark.arena);
         instructions_ = mark.instructions;
         statements_ = mark.statements;
+        parameters_ = mark.parameters;
     }
 
     ParsedFile finish() &&;
@@ -333,8 +348,10 @@ private:
     Byte* file_ = nullptr;
     Byte* last_function_ = nullptr;
     std::size_t functions_ = 0;
-    std::size_t instructions_ = 0;  // of the body being written
+    std::size_t instructions_ = 0;  // of the function being written
     std::size_t statements_ = 0;
+    std::size_t parameters_ = 0;
+    encoding::InstructionBuilder builder_;
 };
 
 // Finds instructions by the offset of their mnemonic. Offsets ascend through a file, so a sparse list of every

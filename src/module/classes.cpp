@@ -113,20 +113,29 @@ PyObject* to_python(ast::BodyRef body, Shared shared) {
     return new_view(body, shared.storage);
 }
 
-PyObject* to_python(const ast::PTXInstruction& instruction) {
-    ast::PackedInstruction packed = ast::pack(instruction);
-    // The view takes the block over, and frees it should it fail.
-    return new_view(ast::InstructionRef{packed.record.release()}, nullptr);
+namespace {
+
+// A view that owns its instruction's block; it frees the block should it fail.
+PyObject* owning_view(ast::PackedInstruction&& instruction) {
+    if (instruction.size() == 0) throw peg::InternalError{"an instruction without its record"};
+    return new_view(ast::InstructionRef{instruction.release()}, nullptr);
 }
 
-bool from_python(PyObject* obj, ast::PTXInstruction& out) {
+}  // namespace
+
+PyObject* to_python(const ast::PackedInstruction& instruction) {
+    return owning_view(ast::PackedInstruction{instruction});
+}
+
+bool from_python(PyObject* obj, ast::PackedInstruction& out) {
     PyTypeObject* type = class_of<ast::InstructionRef>();
     if (type == nullptr) return false;
     if (!Py_IS_TYPE(obj, type)) {
         raise_cannot_cast(obj, Describe<ast::InstructionRef>::name);
         return false;
     }
-    out = value_of<ast::InstructionRef>(obj).value();
+    const encoding::Byte* record = value_of<ast::InstructionRef>(obj).record();
+    out = ast::PackedInstruction{record, encoding::instruction_size(record)};
     return true;
 }
 
@@ -142,8 +151,8 @@ PyObject* new_file_object(ast::ParsedFile&& file) {
     return new_view(owned->root(), storage.get());
 }
 
-PyObject* new_instruction_object(const ast::PTXInstruction& instruction) {
-    return to_python(instruction);
+PyObject* new_instruction_object(ast::PackedInstruction&& instruction) {
+    return owning_view(std::move(instruction));
 }
 
 PyObject* new_body_item_object(ast::BodyItem&& item) {

@@ -26,7 +26,7 @@ namespace zorvane::module {
 // ---- What module.cpp needs: the finished parse results as new objects, and the class the module exports.
 
 PyObject* new_file_object(ast::ParsedFile&& file);
-PyObject* new_instruction_object(const ast::PTXInstruction& instruction);
+PyObject* new_instruction_object(ast::PackedInstruction&& instruction);
 PyObject* new_body_item_object(ast::BodyItem&& item);
 PyTypeObject* file_class();
 

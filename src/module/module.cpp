@@ -80,8 +80,8 @@ PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!text_argument(parse_instruction_signature, args, nargs, kwnames, text)) return nullptr;
-        peg::Outcome<ast::PTXInstruction> outcome = parser::parse_single_instruction(text);
-        if (outcome.value) return new_instruction_object(*outcome.value);
+        peg::Outcome<ast::PackedInstruction> outcome = parser::parse_single_instruction(text);
+        if (outcome.value) return new_instruction_object(std::move(*outcome.value));
         Py_RETURN_NONE;
     });
 }

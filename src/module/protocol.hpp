@@ -241,8 +241,8 @@ template <class T>
 PyObject* to_python(const std::vector<T>& list);
 template <class T>
 requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value);
-// An instruction value (of a body line, or read from one) becomes a view of a block of its own.
-PyObject* to_python(const ast::PTXInstruction& instruction);
+// An instruction of its own (a body line's) becomes a view of a copy of its block.
+PyObject* to_python(const ast::PackedInstruction& instruction);
 
 // What the values read from a view share: the storage of its parse. Reads that give views pass it on; reads that
 // give leaves copy them out and ignore it.
@@ -274,7 +274,7 @@ requires Described<T>
 bool from_python(PyObject* obj, T& out);
 template <class T>
 bool from_python(PyObject* obj, std::vector<T>& out);
-bool from_python(PyObject* obj, ast::PTXInstruction& out);
+bool from_python(PyObject* obj, ast::PackedInstruction& out);
 
 // ---- Objects
 

@@ -15,15 +15,15 @@ peg::Outcome<ast::ParsedFile> parse_program(std::string_view text) {
     return {std::move(**outcome.value), std::nullopt};
 }
 
-peg::Outcome<ast::PTXInstruction> parse_single_instruction(std::string_view text) {
-    return peg::run_entry<ast::PTXInstruction>(Input{text}, instruction);
+peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text) {
+    return peg::run_entry<ast::PackedInstruction>(Input{text}, instruction);
 }
 
 // function_body_line: function_signature / _ body_item _
 // A line that starts with a complete parameter list is decided by it, even when text follows the ")".
 peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text) {
     auto line = [](const Input& in, Pos pos, ErrorState& err) -> Parsed<ast::BodyItem> {
-        if (auto signature = function_signature(in, pos, err))
+        if (auto signature = function_signature(in, pos, err, nullptr))
             return peg::Match<ast::BodyItem>{signature->end, ast::body::Param{}};
         auto item = body_item(in, peg::skip_ws(in, pos), err);
         if (!item) return std::nullopt;

@@ -10,7 +10,7 @@
 namespace zorvane::parser {
 
 peg::Outcome<ast::ParsedFile> parse_program(std::string_view text);
-peg::Outcome<ast::PTXInstruction> parse_single_instruction(std::string_view text);
+peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text);
 peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text);
 
 }  // namespace zorvane::parser

@@ -300,27 +300,13 @@ void put_scanned(Sink& out, const Scanned& scanned) {
 
 }  // namespace
 
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end) {
+bool fast_instruction_into(const Input& in, Pos pos, ast::encoding::InstructionBuilder* out, Pos& end) {
     Scanned scanned;
     if (!scan(in, pos, scanned, end)) return false;
-    out.offset = scanned.mnemonic;
-    out.opcode = scanned.opcode;
-    out.is_predicated = scanned.guard;
-    out.modifiers.assign(scanned.modifiers);
-    out.operands.clear();
-    out.operands.reserve(scanned.count);
-    for (std::size_t i = 0; i < scanned.count; ++i) {
-        const OperandFields& op = scanned.operands[i];
-        if (op.kind != OperandKind::Vector) {
-            out.operands.push_back(encoding::operand_from(op));
-            continue;
-        }
-        std::vector<ast::PTXRegister> registers;
-        registers.reserve(op.vector_count);
-        for (std::size_t k = 0; k < op.vector_count; ++k)
-            registers.push_back(encoding::register_from(scanned.vectors.items[op.vector_first + k]));
-        out.operands.emplace_back(std::in_place_type<ast::operand::VectorOperand>, std::move(registers));
-    }
+    if (out == nullptr) return true;
+    encoding::Measure measure;
+    put_scanned(measure, scanned);
+    out->assign(measure.size, [&scanned](encoding::Store& store) { put_scanned(store, scanned); });
     return true;
 }
 

@@ -20,49 +20,48 @@ using peg::skip_ws;
 using peg::Unit;
 
 // instruction: ("@%p" digits)? _ opcode modifier* _ (operand (_ "," _ operand)*)? _ ";" _
-// Hot: a function body holds mostly instructions, so this fills `out` where it will stay instead of moving the
-// value up; `out` is unspecified after a failure.
-bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
+// The operands are appended to the record as they are read, so that an instruction of any length takes no more
+// memory than its record; `out` is unspecified after a failure.
+bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::encoding::InstructionBuilder* out,
+                              Pos& end) {
     // The guard must be the very first thing; without digits it is dropped and the opcode fails on the "@".
-    out.is_predicated.reset();
+    std::optional<std::uint64_t> guard;
     Pos p = pos;
     Pos number = pos;
     if (match_literal<"@%p">(in, pos, err, number)) {
         Pos number_end = digits(in, number, err);
         if (number_end != number) {
-            out.is_predicated = decimal_u64(in, number, number_end);
+            guard = decimal_u64(in, number, number_end);
             p = number_end;
         }
     }
     p = skip_ws(in, p);
 
-    out.offset = p;
+    const Pos offset = p;
     auto op = opcode(in, p, err);
     if (!op) return false;
-    out.opcode = op->value;
 
     const Pos modifiers_start = op->end;
     const Pos modifiers_end = modifiers(in, op->end, err);
+    // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
+    const std::string_view modifiers_text =
+        modifiers_end == modifiers_start ? std::string_view{}
+                                         : in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1);
     p = skip_ws(in, modifiers_end);
 
-    // The operands are read into a few slots on the stack, and any beyond them into a list of this call, and then
-    // moved into a list of exactly their number: no slack for the many instructions that a module holds, and no
-    // memory kept after the call.
-    constexpr std::size_t kInlineOperands = 8;
-    std::array<ast::PTXOperand, kInlineOperands> first_operands;
-    std::vector<ast::PTXOperand> more_operands;
+    // The second pass only looks for the error and discards every value, so it builds none.
+    std::vector<ast::encoding::Byte>* operands = nullptr;
+    if (out != nullptr && !err.recording()) {
+        out->start(modifiers_text.size());
+        operands = &out->operands();
+    }
     std::size_t count = 0;
-    auto next_slot = [&]() -> ast::PTXOperand& {
-        if (count < kInlineOperands) return first_operands[count];
-        if (count - kInlineOperands == more_operands.size()) more_operands.emplace_back();
-        return more_operands[count - kInlineOperands];
-    };
-    if (operand_into(in, p, err, next_slot(), p)) {
+    if (operand_into(in, p, err, operands, p)) {
         ++count;
         while (true) {
             Pos comma = p;
             if (!match_literal<",">(in, skip_ws(in, p), err, comma)) break;
-            if (!operand_into(in, skip_ws(in, comma), err, next_slot(), p)) break;
+            if (!operand_into(in, skip_ws(in, comma), err, operands, p)) break;
             ++count;
         }
     }
@@ -70,20 +69,7 @@ bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PT
 
     if (!match_literal<";">(in, p, err, p)) return false;
     end = skip_ws(in, p);
-
-    // The second pass only looks for the error and discards every value, so it keeps none.
-    if (err.recording()) return true;
-
-    out.operands.clear();
-    out.operands.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        out.operands.push_back(std::move(i < kInlineOperands ? first_operands[i] : more_operands[i - kInlineOperands]));
-
-    // The modifiers are adjacent, so their values joined by "." are the text after the first dot.
-    if (modifiers_end != modifiers_start)
-        out.modifiers.assign(in.text.substr(modifiers_start + 1, modifiers_end - modifiers_start - 1));
-    else
-        out.modifiers.clear();
+    if (operands != nullptr) out->finish({op->value, offset, guard, modifiers_text, count});
     return true;
 }
 
@@ -97,15 +83,26 @@ bool scanned_instruction_counts(const ErrorState& err, Pos end) {
     return !err.recording() || end < err.furthest();
 }
 
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end) {
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::encoding::InstructionBuilder* out, Pos& end) {
     if (fast_instruction_into(in, pos, out, end) && scanned_instruction_counts(err, end)) return true;
     return generic_instruction_into(in, pos, err, out, end);
 }
 
-Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err) {
-    Match<ast::PTXInstruction> m{pos, {}};
-    if (!instruction_into(in, pos, err, m.value, m.end)) return std::nullopt;
-    return m;
+namespace {
+
+// The record that `built` holds, in a block of its own; none in the second pass, which builds nothing.
+ast::PackedInstruction packed(const ErrorState& err, const ast::encoding::InstructionBuilder& built) {
+    if (err.recording()) return {};
+    return ast::PackedInstruction{built.record(), built.size()};
+}
+
+}  // namespace
+
+Parsed<ast::PackedInstruction> instruction(const Input& in, Pos pos, ErrorState& err) {
+    ast::encoding::InstructionBuilder built;
+    Pos end = pos;
+    if (!instruction_into(in, pos, err, &built, end)) return std::nullopt;
+    return Match<ast::PackedInstruction>{end, packed(err, built)};
 }
 
 namespace {
@@ -200,16 +197,16 @@ namespace {
 // falsely of reading an uninitialised operand list.
 struct ItemSink {
     Parsed<ast::BodyItem>& result;
-    ast::PTXInstruction instruction;
+    const ErrorState& err;
+    ast::encoding::InstructionBuilder instruction;
 
     void label(std::string name) { made(ast::body::LabelDef{std::move(name)}); }
     void call(std::string callee) { made(ast::body::Call{std::move(callee)}); }
     void statement(ast::PTXStatement stmt) { made(ast::body::Statement{std::move(stmt)}); }
-    ast::PTXInstruction& new_instruction() { return instruction; }
+    ast::encoding::InstructionBuilder* new_instruction() { return &instruction; }
     // A single line has not met the fast scanner yet.
     static constexpr bool scanned_already = false;
-    void keep_instruction() { made(ast::body::Instruction{std::move(instruction)}); }
-    void drop_instruction() {}
+    void keep_instruction() { made(ast::body::Instruction{packed(err, instruction)}); }
 
     template <class Item>
     void made(Item&& item) {
@@ -222,20 +219,18 @@ struct ItemSink {
 // written, if there is one.
 struct BodySink {
     ast::TreeWriter* writer;
-    ast::PTXInstruction instruction;
 
     void label(const std::string&) {}
     void call(const std::string&) {}
     void statement(const ast::PTXStatement& stmt) {
         if (writer != nullptr) writer->statement(stmt);
     }
-    ast::PTXInstruction& new_instruction() { return instruction; }
+    ast::encoding::InstructionBuilder* new_instruction() { return writer != nullptr ? &writer->builder() : nullptr; }
     // The body has offered every instruction to the fast scanner before its items come here.
     static constexpr bool scanned_already = true;
     void keep_instruction() {
-        if (writer != nullptr) writer->instruction(instruction);
+        if (writer != nullptr) writer->instruction(writer->builder());
     }
-    void drop_instruction() {}
 };
 
 template <class Sink>
@@ -267,13 +262,10 @@ bool try_statement(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& e
 
 template <class Sink>
 bool try_instruction(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& end) {
-    ast::PTXInstruction& out = sink.new_instruction();
+    ast::encoding::InstructionBuilder* out = sink.new_instruction();
     const bool read = Sink::scanned_already ? generic_instruction_into(in, pos, err, out, end)
                                             : instruction_into(in, pos, err, out, end);
-    if (!read) {
-        sink.drop_instruction();
-        return false;
-    }
+    if (!read) return false;
     sink.keep_instruction();
     return true;
 }
@@ -308,7 +300,7 @@ bool body_item_with(const Input& in, Pos pos, ErrorState& err, Sink& sink, Pos& 
 
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err) {
     Parsed<ast::BodyItem> result;
-    ItemSink sink{result, {}};
+    ItemSink sink{result, err, {}};
     Pos end = pos;
     if (!body_item_with(in, pos, err, sink, end)) return std::nullopt;
     result->end = end;
@@ -316,7 +308,7 @@ Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err) {
 }
 
 bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer, Pos& end) {
-    BodySink sink{writer, {}};
+    BodySink sink{writer};
     return body_item_with(in, pos, err, sink, end);
 }
 

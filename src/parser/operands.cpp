@@ -9,8 +9,11 @@
 
 namespace zorvane::parser {
 
-using ast::PTXOperand;
-using ast::PTXRegister;
+namespace encoding = ast::encoding;
+using encoding::Byte;
+using encoding::OperandFields;
+using encoding::OperandKind;
+using encoding::RegisterFields;
 using peg::literal;
 using peg::Match;
 using peg::skip_ws;
@@ -20,65 +23,93 @@ namespace {
 constexpr const char* kHexClass = "['0'..='9' | 'a'..='f' | 'A'..='F']";
 constexpr const char* kLetterClass = "['a'..='z'|'A'..='Z']";
 
+// An operand's fields; what the rules read of the text stays a view into it.
+OperandFields fields(OperandKind kind, std::uint64_t value = 0) {
+    OperandFields op{};
+    op.kind = kind;
+    op.value = value;
+    return op;
+}
+OperandFields fields(OperandKind kind, std::string_view text) {
+    OperandFields op = fields(kind);
+    op.text = text;
+    return op;
+}
+OperandFields fields(OperandKind kind, const ast::PTXRegister& reg, std::uint64_t value = 0) {
+    OperandFields op = fields(kind, value);
+    op.reg = encoding::fields_of(reg);
+    return op;
+}
+
 // "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
-Parsed<PTXOperand> vector_operand(const Input& in, Pos pos, ErrorState& err) {
+// The registers are appended to `out` as they are read, however many there are, and the operand's tag and their
+// count are put in front of them once the list is whole; a list that fails is taken back.
+bool vector_operand(const Input& in, Pos pos, ErrorState& err, std::vector<Byte>* out, Pos& end) {
     auto open = literal<"{">(in, pos, err);
-    if (!open) return std::nullopt;
-    std::vector<PTXRegister> registers;
-    Pos end = skip_ws(in, open->end);
-    if (auto first = parse_register(in, end, err)) {
-        registers.push_back(std::move(first->value));
-        end = first->end;
+    if (!open) return false;
+    const std::size_t start = out != nullptr ? out->size() : 0;
+    encoding::Append append{out};
+    std::uint64_t count = 0;
+    auto add = [&](const ast::PTXRegister& reg) {
+        const RegisterFields fields = encoding::fields_of(reg);
+        append.byte(static_cast<Byte>(fields.kind));
+        encoding::put_register_payload(append, fields);
+        ++count;
+    };
+    Pos after = skip_ws(in, open->end);
+    if (auto first = parse_register(in, after, err)) {
+        add(first->value);
+        after = first->end;
         while (true) {
-            auto comma = literal<",">(in, skip_ws(in, end), err);
+            auto comma = literal<",">(in, skip_ws(in, after), err);
             if (!comma) break;
             auto next = parse_register(in, skip_ws(in, comma->end), err);
             if (!next) break;
-            registers.push_back(std::move(next->value));
-            end = next->end;
+            add(next->value);
+            after = next->end;
         }
     }
-    auto close = literal<"}">(in, skip_ws(in, end), err);
-    if (!close) return std::nullopt;
-    return Match<PTXOperand>{close->end, ast::operand::VectorOperand{std::move(registers)}};
-}
-
-// parse_register "|" "%p" number / parse_register, writing the operand to `out`: registers are the most common
-// operands, so this one skips the Match that the other alternatives return.
-bool register_or_pair_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
-    // Both alternatives begin with the same register, and reading it again would give the same result and
-    // the same failure marks, so it is read once.
-    auto reg = parse_register(in, pos, err);
-    if (!reg) return false;
-    if (auto bar = literal<"|">(in, reg->end, err)) {
-        if (auto p = literal<"%p">(in, bar->end, err)) {
-            Pos digits_end = peg::digits(in, p->end, err);
-            if (digits_end != p->end) {
-                std::uint64_t number = decimal_u64(in, p->end, digits_end);
-                out.emplace<ast::operand::RegPredPair>(std::move(reg->value), number);
-                end = digits_end;
-                return true;
-            }
-        }
+    auto close = literal<"}">(in, skip_ws(in, after), err);
+    if (!close) {
+        if (out != nullptr) out->resize(start);
+        return false;
     }
-    out.emplace<ast::operand::Register>(std::move(reg->value));
-    end = reg->end;
+    if (out != nullptr) {
+        std::vector<Byte> head;
+        encoding::Append head_append{&head};
+        head_append.byte(encoding::operand_tag(OperandKind::Vector));
+        encoding::put_varint(head_append, count);
+        out->insert(out->begin() + static_cast<std::ptrdiff_t>(start), head.begin(), head.end());
+    }
+    end = close->end;
     return true;
 }
 
-Parsed<PTXOperand> register_or_pair(const Input& in, Pos pos, ErrorState& err) {
-    Match<PTXOperand> m{pos, PTXOperand{}};
-    if (!register_or_pair_into(in, pos, err, m.value, m.end)) return std::nullopt;
-    return m;
+// parse_register "|" "%p" number / parse_register: registers are the most common operands, so this is tried
+// first where a "%" stands.
+Parsed<OperandFields> register_or_pair(const Input& in, Pos pos, ErrorState& err) {
+    // Both alternatives begin with the same register, and reading it again would give the same result and
+    // the same failure marks, so it is read once.
+    auto reg = parse_register(in, pos, err);
+    if (!reg) return std::nullopt;
+    if (auto bar = literal<"|">(in, reg->end, err)) {
+        if (auto p = literal<"%p">(in, bar->end, err)) {
+            Pos digits_end = peg::digits(in, p->end, err);
+            if (digits_end != p->end)
+                return Match<OperandFields>{
+                    digits_end, fields(OperandKind::RegPredPair, reg->value, decimal_u64(in, p->end, digits_end))};
+        }
+    }
+    return Match<OperandFields>{reg->end, fields(OperandKind::Register, reg->value)};
 }
 
 // "%p" number
-Parsed<PTXOperand> predicate(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> predicate(const Input& in, Pos pos, ErrorState& err) {
     auto p = literal<"%p">(in, pos, err);
     if (!p) return std::nullopt;
     Pos end = peg::digits(in, p->end, err);
     if (end == p->end) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::Predicate{decimal_u64(in, p->end, end)}};
+    return Match<OperandFields>{end, fields(OperandKind::Predicate, decimal_u64(in, p->end, end))};
 }
 
 // The displacement and closing bracket after a memory operand's register, as the end of the bracket and the value:
@@ -105,7 +136,7 @@ Parsed<std::uint64_t> displacement(const Input& in, Pos pos, ErrorState& err) {
 
 // "[" _ parse_register _ "+" _ "-" number _ "]" / "[" _ parse_register _ "+" _ number _ "]"
 //     / "[" _ parse_register _ "]" / "[" _ label_ _ "]"
-Parsed<PTXOperand> memory(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> memory(const Input& in, Pos pos, ErrorState& err) {
     auto open = literal<"[">(in, pos, err);
     if (!open) return std::nullopt;
     Pos inside = skip_ws(in, open->end);
@@ -114,101 +145,99 @@ Parsed<PTXOperand> memory(const Input& in, Pos pos, ErrorState& err) {
     if (auto reg = parse_register(in, inside, err)) {
         Pos after = skip_ws(in, reg->end);
         if (auto disp = displacement(in, after, err))
-            return Match<PTXOperand>{disp->end, ast::operand::MemoryRegDisp{std::move(reg->value), disp->value}};
+            return Match<OperandFields>{disp->end, fields(OperandKind::MemoryRegDisp, reg->value, disp->value)};
         if (auto close = literal<"]">(in, after, err))
-            return Match<PTXOperand>{close->end, ast::operand::MemoryRegDisp{std::move(reg->value), 0}};
+            return Match<OperandFields>{close->end, fields(OperandKind::MemoryRegDisp, reg->value, 0)};
     }
     auto label = label_(in, inside, err);
     if (!label) return std::nullopt;
     auto close = literal<"]">(in, skip_ws(in, label->end), err);
     if (!close) return std::nullopt;
-    return Match<PTXOperand>{close->end, ast::operand::MemoryLbl{ast::Text{label->value}}};
+    return Match<OperandFields>{close->end,
+                                fields(OperandKind::MemoryLbl, in.text.substr(inside, label->end - inside))};
 }
 
 // "0f" hex
-Parsed<PTXOperand> float_immediate(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> float_immediate(const Input& in, Pos pos, ErrorState& err) {
     auto prefix = literal<"0f">(in, pos, err);
     if (!prefix) return std::nullopt;
     Pos end = peg::run<peg::is_hex>(in, prefix->end, err, kHexClass);
     if (end == prefix->end) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::FloatImmediate{hex_u64(in, prefix->end, end)}};
+    return Match<OperandFields>{end, fields(OperandKind::FloatImmediate, hex_u64(in, prefix->end, end))};
 }
 
 // "-" number
-Parsed<PTXOperand> negative_immediate(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> negative_immediate(const Input& in, Pos pos, ErrorState& err) {
     auto minus = literal<"-">(in, pos, err);
     if (!minus) return std::nullopt;
     Pos end = peg::digits(in, minus->end, err);
     if (end == minus->end) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::Immediate{negated_decimal_u64(in, minus->end, end)}};
+    return Match<OperandFields>{end, fields(OperandKind::Immediate, negated_decimal_u64(in, minus->end, end))};
 }
 
 // number
-Parsed<PTXOperand> immediate(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> immediate(const Input& in, Pos pos, ErrorState& err) {
     Pos end = peg::digits(in, pos, err);
     if (end == pos) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::Immediate{decimal_u64(in, pos, end)}};
+    return Match<OperandFields>{end, fields(OperandKind::Immediate, decimal_u64(in, pos, end))};
 }
 
 // "$str$" number, keeping the whole text as the label
-Parsed<PTXOperand> string_label(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> string_label(const Input& in, Pos pos, ErrorState& err) {
     auto prefix = literal<"$str$">(in, pos, err);
     if (!prefix) return std::nullopt;
     Pos end = peg::digits(in, prefix->end, err);
     if (end == prefix->end) return std::nullopt;
-    return Match<PTXOperand>{end, ast::operand::Label{ast::Text{in.text.substr(pos, end - pos)}}};
+    return Match<OperandFields>{end, fields(OperandKind::Label, in.text.substr(pos, end - pos))};
 }
 
 // "$"? label_
-Parsed<PTXOperand> label(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> label(const Input& in, Pos pos, ErrorState& err) {
     Pos start = pos;
     if (auto dollar = literal<"$">(in, pos, err)) start = dollar->end;
     auto name = label_(in, start, err);
     if (!name) return std::nullopt;
-    return Match<PTXOperand>{name->end, ast::operand::Label{ast::Text{name->value}}};
+    return Match<OperandFields>{name->end, fields(OperandKind::Label, in.text.substr(start, name->end - start))};
 }
 
 // "%" ['a'..='z'|'A'..='Z']+
-Parsed<PTXOperand> custom_register(const Input& in, Pos pos, ErrorState& err) {
+Parsed<OperandFields> custom_register(const Input& in, Pos pos, ErrorState& err) {
     auto percent = literal<"%">(in, pos, err);
     if (!percent) return std::nullopt;
     Pos end = peg::run<peg::is_letter>(in, percent->end, err, kLetterClass);
     if (end == percent->end) return std::nullopt;
-    ast::Text name{in.text.substr(percent->end, end - percent->end)};
-    return Match<PTXOperand>{end, ast::operand::Register{ast::reg::Custom{std::move(name)}}};
+    OperandFields op = fields(OperandKind::Register);
+    op.reg.kind = encoding::RegisterKind::Custom;
+    op.reg.name = in.text.substr(percent->end, end - percent->end);
+    return Match<OperandFields>{end, op};
 }
 
-}  // namespace
+using Rule = Parsed<OperandFields> (*)(const Input&, Pos, ErrorState&);
 
-namespace {
-
-// The alternatives of `operand` in their order of trial, each writing the value to `out` on success.
-bool ordered_operand(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
-    using Rule = Parsed<PTXOperand> (*)(const Input&, Pos, ErrorState&);
-    static constexpr Rule alternatives[] = {vector_operand,  register_or_pair,   predicate, memory,
-                                            float_immediate, negative_immediate, immediate, string_label,
-                                            label,           custom_register};
-    for (Rule rule : alternatives) {
-        if (auto m = rule(in, pos, err)) {
-            out = std::move(m->value);
-            end = m->end;
-            return true;
-        }
-    }
-    return false;
+// Appends the record of an operand other than a vector.
+void put(std::vector<Byte>* out, const OperandFields& op) {
+    encoding::Append append{out};
+    encoding::put_operand(append, op, [](std::size_t) { return RegisterFields{}; });
 }
 
 // Tries `rules` in order, as the ordered choice would once the alternatives it skips have failed.
-template <auto... Rules>
-bool first_of(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
-    auto attempt = [&](auto rule) {
+template <Rule... Rules>
+bool first_of(const Input& in, Pos pos, ErrorState& err, std::vector<Byte>* out, Pos& end) {
+    auto attempt = [&](Rule rule) {
         auto m = rule(in, pos, err);
         if (!m) return false;
-        out = std::move(m->value);
+        put(out, m->value);
         end = m->end;
         return true;
     };
     return (attempt(Rules) || ...);
+}
+
+// The alternatives of `operand` in their order of trial.
+bool ordered_operand(const Input& in, Pos pos, ErrorState& err, std::vector<Byte>* out, Pos& end) {
+    if (vector_operand(in, pos, err, out, end)) return true;
+    return first_of<register_or_pair, predicate, memory, float_immediate, negative_immediate, immediate, string_label,
+                    label, custom_register>(in, pos, err, out, end);
 }
 
 }  // namespace
@@ -217,9 +246,7 @@ bool first_of(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& e
 //     / "[" _ parse_register _ "+" _ "-" number _ "]" / "[" _ parse_register _ "+" _ number _ "]"
 //     / "[" _ parse_register _ "]" / "[" _ label_ _ "]" / "0f" hex / "-" number / number / "$str$" number
 //     / "$"? label_ / "%" letters
-// Hot: the instruction rule calls this for every operand, so it writes the value to `out` instead of returning it
-// up through a Match.
-bool operand_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Pos& end) {
+bool operand_into(const Input& in, Pos pos, ErrorState& err, std::vector<Byte>* out, Pos& end) {
     // Where the second pass records at `pos`, every alternative must record its own texts there.
     if (err.recording() && pos == err.furthest()) return ordered_operand(in, pos, err, out, end);
     // Otherwise the byte at `pos` picks the alternatives that can get past it: each of the others fails on its
@@ -228,10 +255,9 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Po
     const unsigned char c = in.at(pos);
     switch (c) {
         case '{':
-            return first_of<vector_operand>(in, pos, err, out, end);
+            return vector_operand(in, pos, err, out, end);
         case '%':
-            return register_or_pair_into(in, pos, err, out, end) ||
-                   first_of<predicate, custom_register>(in, pos, err, out, end);
+            return first_of<register_or_pair, predicate, custom_register>(in, pos, err, out, end);
         case '[':
             return first_of<memory>(in, pos, err, out, end);
         case '0':
@@ -245,12 +271,6 @@ bool operand_into(const Input& in, Pos pos, ErrorState& err, PTXOperand& out, Po
             if (peg::is_letter(c) || c == '_') return first_of<label>(in, pos, err, out, end);
             return false;
     }
-}
-
-Parsed<PTXOperand> operand(const Input& in, Pos pos, ErrorState& err) {
-    Match<PTXOperand> m{pos, PTXOperand{}};
-    if (!operand_into(in, pos, err, m.value, m.end)) return std::nullopt;
-    return m;
 }
 
 }  // namespace zorvane::parser

@@ -115,7 +115,6 @@ Parsed<Unit> function_body(const Input& in, Pos pos, ErrorState& err, ast::TreeW
 
 // function_item: link_directive? _ function_kind _ identifier _ function_signature (_ body / ";" _)
 // A definition and a declaration share everything up to the signature, which is deterministic, so it is read once.
-// The function is written as soon as its signature is read, and what a failed alternative wrote is given back.
 Parsed<Unit> function_item(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer) {
     Pos p = pos;
     ast::PTXLinkDirective directive = ast::PTXLinkDirective::None;
@@ -127,17 +126,21 @@ Parsed<Unit> function_item(const Input& in, Pos pos, ErrorState& err, ast::TreeW
     if (!kind) return std::nullopt;
     auto name = identifier(in, skip_ws(in, kind->end), err);
     if (!name) return std::nullopt;
-    auto signature = function_signature(in, skip_ws(in, name->end), err);
-    if (!signature) return std::nullopt;
 
+    // The function is written from here on; what a failed alternative wrote is given back.
     std::optional<ast::TreeWriter::Mark> before_function;
-    std::optional<ast::TreeWriter::Mark> before_body;
     ast::encoding::Byte* function = nullptr;
     if (writer != nullptr) {
         before_function = writer->mark();
-        function = writer->begin_function({pos, directive, kind->value, name->value, signature->value});
-        before_body = writer->mark();
+        function = writer->begin_function({pos, directive, kind->value, name->value});
     }
+    auto signature = function_signature(in, skip_ws(in, name->end), err, writer);
+    if (!signature) {
+        if (writer != nullptr) writer->reset(*before_function);
+        return std::nullopt;
+    }
+    std::optional<ast::TreeWriter::Mark> before_body;
+    if (writer != nullptr) before_body = writer->mark();
     if (auto definition = function_body(in, skip_ws(in, signature->end), err, writer)) {
         p = definition->end;
     } else {
@@ -149,7 +152,7 @@ Parsed<Unit> function_item(const Input& in, Pos pos, ErrorState& err, ast::TreeW
         p = skip_ws(in, p);
     }
     if (writer != nullptr) {
-        writer->end_body(function);
+        writer->end_function(function);
         writer->add_function(function);
     }
     return Match<Unit>{p, {}};
@@ -289,25 +292,28 @@ Parsed<ast::PTXFunctionParameter> parameter(const Input& in, Pos pos, ErrorState
 }  // namespace
 
 // function_signature: "(" _ (parameter (_ "," _ parameter)*)? _ ")"
-Parsed<std::vector<ast::PTXFunctionParameter>> function_signature(const Input& in, Pos pos, ErrorState& err) {
+// Each parameter is written as soon as it is read, however many there are.
+Parsed<Unit> function_signature(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer) {
     Pos p = pos;
     if (!match_literal<"(">(in, pos, err, p)) return std::nullopt;
     p = skip_ws(in, p);
-    std::vector<ast::PTXFunctionParameter> parameters;
+    auto keep = [writer](const ast::PTXFunctionParameter& param) {
+        if (writer != nullptr) writer->parameter(param.type_, param.name);
+    };
     if (auto first = parameter(in, p, err)) {
-        parameters.push_back(std::move(first->value));
+        keep(first->value);
         p = first->end;
         while (true) {
             Pos comma = p;
             if (!match_literal<",">(in, skip_ws(in, p), err, comma)) break;
             auto next = parameter(in, skip_ws(in, comma), err);
             if (!next) break;
-            parameters.push_back(std::move(next->value));
+            keep(next->value);
             p = next->end;
         }
     }
     if (!match_literal<")">(in, skip_ws(in, p), err, p)) return std::nullopt;
-    return Match<std::vector<ast::PTXFunctionParameter>>{p, std::move(parameters)};
+    return Match<Unit>{p, {}};
 }
 
 // program: _ header _ top_level_item* _

@@ -37,30 +37,32 @@ bool opcode_of_word(const Input& in, Pos begin, Pos end, ast::PTXOpcode& out);
 Parsed<ast::PTXRegister> parse_register(const Input& in, Pos pos, ErrorState& err);
 
 // operands.cpp
-Parsed<ast::PTXOperand> operand(const Input& in, Pos pos, ErrorState& err);
-// The same rule, writing the value to `out` and its end to `end` on success; for the hot caller.
-bool operand_into(const Input& in, Pos pos, ErrorState& err, ast::PTXOperand& out, Pos& end);
+// The operand rule: on success, appends the operand's record to `out` (nothing is kept without one) and gives its
+// end in `end`; a failure appends nothing.
+bool operand_into(const Input& in, Pos pos, ErrorState& err, std::vector<ast::encoding::Byte>* out, Pos& end);
 
 // instructions.cpp
-Parsed<ast::PTXInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
+// An instruction read alone (without a writer) is a record of its own.
+Parsed<ast::PackedInstruction> instruction(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::BodyItem> body_item(const Input& in, Pos pos, ErrorState& err);
-// The same rules for the hot callers: the instruction is built in `out`, and a body item goes straight into the
-// body that `writer` is writing (labels and calls are dropped there; nothing is written without a writer); both
-// give the end in `end` on success. The body's caller offers instructions to the fast scanner itself, so
-// body_item_into reads them with the rule.
-bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
+// The same rules for the hot callers, giving the end in `end` on success: the instruction's record is built in
+// `out` (nothing is kept without one), and a body item goes straight into the body that `writer` is writing
+// (labels and calls are dropped there; nothing is written without a writer). The body's caller offers
+// instructions to the fast scanner itself, so body_item_into reads them with the rule.
+bool instruction_into(const Input& in, Pos pos, ErrorState& err, ast::encoding::InstructionBuilder* out, Pos& end);
 bool body_item_into(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer, Pos& end);
 // Whether an instruction that the fast scanner read whole, up to `end`, may stand in for the rule in this pass.
 bool scanned_instruction_counts(const ErrorState& err, Pos end);
 // instruction_into without its fast scanner: the rule as written, marking every failure.
-bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::PTXInstruction& out, Pos& end);
+bool generic_instruction_into(const Input& in, Pos pos, ErrorState& err, ast::encoding::InstructionBuilder* out,
+                              Pos& end);
 
 // fast_instruction.cpp
 // The common shapes of an instruction, read without marking any failure: true with the end that the instruction
 // rule would give, or false when unsure. For the first pass, and the second where scanned_instruction_counts
-// allows. The first form gives the value the rule would give (`out` is unspecified after false); the second writes
-// its record into the body that `writer` is writing, if there is a writer.
-bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end);
+// allows. The first form builds the record the rule would build in `out`, if given (unspecified after false); the
+// second writes it into the body that `writer` is writing, if there is a writer.
+bool fast_instruction_into(const Input& in, Pos pos, ast::encoding::InstructionBuilder* out, Pos& end);
 bool fast_instruction_write(const Input& in, Pos pos, ast::TreeWriter* writer, Pos& end);
 
 // statements.cpp
@@ -73,7 +75,8 @@ Parsed<ast::PTXHeader> header(const Input& in, Pos pos, ErrorState& err);
 Parsed<peg::Unit> top_level_item(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer);
 Parsed<ast::PTXLinkDirective> link_directive(const Input& in, Pos pos, ErrorState& err);
 Parsed<ast::PTXFunctionKind> function_kind(const Input& in, Pos pos, ErrorState& err);
-Parsed<std::vector<ast::PTXFunctionParameter>> function_signature(const Input& in, Pos pos, ErrorState& err);
+// function_signature gives each parameter that it reads to the function that `writer` is writing, if any.
+Parsed<peg::Unit> function_signature(const Input& in, Pos pos, ErrorState& err, ast::TreeWriter* writer);
 // The tree is built in the first pass only; the second, which only looks for the error, gives an empty value.
 Parsed<std::optional<ast::ParsedFile>> program(const Input& in, Pos pos, ErrorState& err);
 
