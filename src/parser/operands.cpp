@@ -55,13 +55,13 @@ bool register_or_pair_into(const Input& in, Pos pos, ErrorState& err, PTXOperand
             Pos digits_end = peg::digits(in, p->end, err);
             if (digits_end != p->end) {
                 std::uint64_t number = decimal_u64(in, p->end, digits_end);
-                out.emplace<ast::operand::RegPredPair>(std::move(reg->value), number);
+                out.emplace<ast::operand::RegPredPair>(ast::operand::RegPredPair{std::move(reg->value), number});
                 end = digits_end;
                 return true;
             }
         }
     }
-    out.emplace<ast::operand::Register>(std::move(reg->value));
+    out.emplace<ast::operand::Register>(ast::operand::Register{std::move(reg->value)});
     end = reg->end;
     return true;
 }
