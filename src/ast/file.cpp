@@ -2,9 +2,10 @@
 #include "ast/file.hpp"
 
 #include <algorithm>
-#include <stdexcept>
 #include <type_traits>
 #include <variant>
+
+#include "peg/check.hpp"
 
 namespace zorvane::ast {
 
@@ -63,11 +64,13 @@ void Elaborator::add(const PTXFunction& function) {
         tables_.function_starts.push_back({instructions.front().offset, function_index, tables_.instruction_count});
         tables_.instruction_count += instructions.size();
     }
-    for (const PTXInstruction& instruction : instructions) {
-        if (started_ && instruction.offset <= previous_)
-            throw std::logic_error{"instruction offsets do not ascend through the file"};
-        started_ = true;
-        previous_ = instruction.offset;
+    if constexpr (peg::kDebugChecks) {
+        for (const PTXInstruction& instruction : instructions) {
+            ZORVANE_DEBUG_CHECK(!started_ || instruction.offset > previous_,
+                                "instruction offsets do not ascend through the file");
+            started_ = true;
+            previous_ = instruction.offset;
+        }
     }
 
     std::uint64_t count32 = 0;

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "ast/operands.hpp"
+#include "peg/check.hpp"
 
 namespace zorvane::ast {
 
@@ -75,7 +75,9 @@ public:
         list.size_ = static_cast<std::uint32_t>(size);
         return list;
     }
-    static OperandList borrowed(PTXOperand* data, std::size_t size) noexcept {
+    static OperandList borrowed(PTXOperand* data, std::size_t size) noexcept(!peg::kDebugChecks) {
+        ZORVANE_DEBUG_CHECK(size <= UINT32_MAX, "a borrowed operand list is too long for its size field");
+        ZORVANE_DEBUG_CHECK(data != nullptr || size == 0, "a borrowed operand list has operands but no storage");
         return OperandList{data, size, State::Borrowed};
     }
 
@@ -91,7 +93,10 @@ public:
     const PTXOperand* data() const noexcept { return data_; }
     const_iterator begin() const noexcept { return data_; }
     const_iterator end() const noexcept { return data_ + size_; }
-    const PTXOperand& operator[](std::size_t i) const noexcept { return data_[i]; }
+    const PTXOperand& operator[](std::size_t i) const noexcept(!peg::kDebugChecks) {
+        ZORVANE_DEBUG_CHECK(i < size_, "an operand is read past the end of its list");
+        return data_[i];
+    }
 
 private:
     enum class State : std::uint8_t { Owned, Borrowed };
@@ -99,8 +104,9 @@ private:
     OperandList(PTXOperand* data, std::size_t size, State state) noexcept
         : data_{data}, size_{static_cast<std::uint32_t>(size)}, state_{state} {}
 
+    // The size field is 32 bits wide; a longer list would free and destroy the wrong number of operands.
     static std::size_t checked(std::size_t size) {
-        if (size > UINT32_MAX) throw std::length_error("an instruction has too many operands");
+        ZORVANE_CHECK(size <= UINT32_MAX, "an instruction has too many operands for its operand list");
         return size;
     }
 
@@ -133,10 +139,16 @@ public:
             if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 4);
             blocks_.emplace_back(std::allocator<PTXOperand>{}.allocate(capacity), capacity);
         }
+        ZORVANE_DEBUG_CHECK(blocks_.back().capacity - blocks_.back().size >= count,
+                            "the operand store gives less room than asked for");
         return blocks_.back().data + blocks_.back().size;
     }
     // Counts an operand just constructed in the room given, in order.
-    void made_one() noexcept { ++blocks_.back().size; }
+    void made_one() noexcept(!peg::kDebugChecks) {
+        ZORVANE_DEBUG_CHECK(!blocks_.empty() && blocks_.back().size < blocks_.back().capacity,
+                            "an operand is counted beyond the room of its block");
+        ++blocks_.back().size;
+    }
 
 private:
     struct Block {

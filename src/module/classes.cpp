@@ -152,7 +152,7 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         if (!found) Py_RETURN_NONE;
         const std::size_t slot = found->number;
         const std::size_t entries = file.instruction_count;
-        if (slot >= entries) throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
+        ZORVANE_CHECK(slot < entries, "the instruction lookup gave a number past the instruction count");
 
         if (object->state.instructions.slot(slot, entries) == nullptr) {
             PyObject* made = to_python(file.functions[found->function].body.instructions[found->index]);

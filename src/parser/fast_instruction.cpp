@@ -21,9 +21,10 @@ namespace {
 
 // The scanner reads one instruction, which ends at a ";", and starts no later than the last ";" of the text. No
 // loop below takes a ";", so every loop stops at one at the latest, and a read of the byte after one that was
-// checked to be something else stays within the text: the reads need no bounds checks. Each reader gives the
-// value and end that the rule would give at `pos`, or false when it is unsure; it never marks or throws. A "/"
-// where blanks may be (a comment) and numbers that might not fit are left to the rule.
+// checked to be something else stays within the text: the reads need no bounds checks (a debug-checks build checks
+// the positions). Each reader gives the value and end that the rule would give at `pos`, or false when it is
+// unsure; it never marks, and throws only where a debug check fails. A "/" where blanks may be (a comment) and
+// numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
 // The least room of a new block of a body's operand store, so that the blocks stay few where "}" come often.
@@ -66,6 +67,7 @@ struct Scanner {
 
     // Blanks from `p`; false where a comment may start.
     bool skip_blanks(Pos& p) const {
+        ZORVANE_DEBUG_CHECK(p <= in.last_semicolon, "the fast scanner reads past the last \";\" of the text");
         while (peg::kWhitespaceStart[s[p]] == 1) ++p;
         return s[p] != '/';
     }
@@ -79,6 +81,7 @@ struct Scanner {
             ++p;
         }
         if (p == pos || p - pos > kSafeDigits) return false;
+        ZORVANE_DEBUG_CHECK(p <= in.last_semicolon, "a number read by the fast scanner ends past the last \";\"");
         value = v;
         end = p;
         return true;
@@ -349,6 +352,8 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
             if (count == kMaxOperands) return false;
             Pos operand_end = p;
             if (!scan.read_operand(p, operands[count], operand_end, vectors)) return false;
+            ZORVANE_DEBUG_CHECK(operand_end > p && operand_end <= in.last_semicolon,
+                                "an operand read by the fast scanner is empty or ends past the last \";\"");
             ++count;
             p = operand_end;
             if (!scan.skip_blanks(p)) return false;
@@ -358,6 +363,7 @@ bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, P
             if (!scan.skip_blanks(p)) return false;
         }
     }
+    ZORVANE_DEBUG_CHECK(p <= in.last_semicolon && s[p] == ';', "the fast scanner ends an instruction off its \";\"");
     end = skip_ws(in, p + 1);
     out.offset = word_start;
     out.opcode = opcode;

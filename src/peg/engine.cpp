@@ -28,7 +28,7 @@ std::vector<std::string_view> ErrorState::expected() const {
 }
 
 Location locate(const Input& in, Pos pos) {
-    if (pos > in.size()) throw InternalError{"error position lies past the end of the input"};
+    ZORVANE_CHECK(pos <= in.size(), "the error position lies past the end of the input");
     // Lines are found with memchr, which is much faster than a byte loop over a large input.
     const char* text = in.text.data();
     std::size_t line = 1;
@@ -44,8 +44,8 @@ Location locate(const Input& in, Pos pos) {
         // Continuation bytes of a multi-byte character do not start a character.
         if ((static_cast<unsigned char>(in.text[i]) & 0xC0) != 0x80) ++column;
     }
-    if (pos < in.size() && (static_cast<unsigned char>(in.text[pos]) & 0xC0) == 0x80)
-        throw InternalError{"error position lies inside a multi-byte character"};
+    ZORVANE_CHECK(pos == in.size() || (static_cast<unsigned char>(in.text[pos]) & 0xC0) != 0x80,
+                  "the error position lies inside a multi-byte character");
     return {line, column};
 }
 
