@@ -312,7 +312,7 @@ struct VectorRegisters {
 
 bool fast_instruction_into(const Input& in, Pos pos, ast::PTXInstruction& out, Pos& end, ast::OperandStore* store) {
     const char* text = in.text.data();
-    if (in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
+    if (!in.fast_scanner || in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
     const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
     const unsigned char* s = scan.s;
     Pos p = pos;

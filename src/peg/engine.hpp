@@ -21,8 +21,12 @@ struct Input {
     // Where the last ";" of the text is (npos for none): a scan that stops at a ";" cannot run off the text from
     // any position up to there.
     std::size_t last_semicolon;
+    // Whether the first pass may read instructions with the fast scanner instead of the rules. Only the checks of
+    // the scanner against the rules turn it off; the results are the same either way.
+    bool fast_scanner;
 
-    explicit Input(std::string_view whole) noexcept : text{whole}, last_semicolon{whole.rfind(';')} {}
+    explicit Input(std::string_view whole, bool scanner = true) noexcept
+        : text{whole}, last_semicolon{whole.rfind(';')}, fast_scanner{scanner} {}
 
     std::size_t size() const noexcept { return text.size(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
