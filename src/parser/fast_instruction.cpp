@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ast/in_place.hpp"
 #include "parser/char_classes.hpp"
 #include "parser/rules.hpp"
 #include "peg/terminals.hpp"
@@ -269,40 +270,39 @@ struct VectorRegisters {
     std::size_t size = 0;
 };
 
-// Constructs the tree value of `r` at `slot`. The alternatives are aggregates, built from braces and moved in:
-// clang before 16 cannot initialise an aggregate from parentheses.
+// Constructs the tree value of `r` at `slot`.
 [[gnu::always_inline]] inline void make_operand(const Input& in, const OperandRead& r,
                                                 const RegisterRead* vector_registers, ast::PTXOperand* slot) {
     using namespace ast::operand;
     const auto text = [&] { return ast::Text{in.text.substr(r.begin, r.length)}; };
     switch (r.kind) {
         case OperandKind::Immediate:
-            std::construct_at(slot, std::in_place_type<Immediate>, Immediate{r.value});
+            ast::construct_alternative<Immediate>(slot, r.value);
             return;
         case OperandKind::FloatImmediate:
-            std::construct_at(slot, std::in_place_type<FloatImmediate>, FloatImmediate{r.value});
+            ast::construct_alternative<FloatImmediate>(slot, r.value);
             return;
         case OperandKind::Register:
-            std::construct_at(slot, std::in_place_type<Register>, Register{make_register(r.reg)});
+            ast::construct_alternative<Register>(slot, make_register(r.reg));
             return;
         case OperandKind::Predicate:
-            std::construct_at(slot, std::in_place_type<Predicate>, Predicate{r.value});
+            ast::construct_alternative<Predicate>(slot, r.value);
             return;
         case OperandKind::MemoryLbl:
-            std::construct_at(slot, std::in_place_type<MemoryLbl>, MemoryLbl{text()});
+            ast::construct_alternative<MemoryLbl>(slot, text());
             return;
         case OperandKind::MemoryRegDisp:
-            std::construct_at(slot, std::in_place_type<MemoryRegDisp>, MemoryRegDisp{make_register(r.reg), r.value});
+            ast::construct_alternative<MemoryRegDisp>(slot, make_register(r.reg), r.value);
             return;
         case OperandKind::Label:
-            std::construct_at(slot, std::in_place_type<Label>, Label{text()});
+            ast::construct_alternative<Label>(slot, text());
             return;
         case OperandKind::Vector: {
             std::vector<ast::PTXRegister> registers;
             registers.reserve(r.length);
             for (std::size_t i = 0; i < r.length; ++i)
                 registers.push_back(make_register(vector_registers[r.begin + i]));
-            std::construct_at(slot, std::in_place_type<VectorOperand>, VectorOperand{std::move(registers)});
+            ast::construct_alternative<VectorOperand>(slot, std::move(registers));
             return;
         }
     }

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "ast/in_place.hpp"
 #include "parser/rules.hpp"
 #include "peg/terminals.hpp"
 
@@ -55,13 +56,13 @@ bool register_or_pair_into(const Input& in, Pos pos, ErrorState& err, PTXOperand
             Pos digits_end = peg::digits(in, p->end, err);
             if (digits_end != p->end) {
                 std::uint64_t number = decimal_u64(in, p->end, digits_end);
-                out.emplace<ast::operand::RegPredPair>(ast::operand::RegPredPair{std::move(reg->value), number});
+                ast::emplace_alternative<ast::operand::RegPredPair>(out, std::move(reg->value), number);
                 end = digits_end;
                 return true;
             }
         }
     }
-    out.emplace<ast::operand::Register>(ast::operand::Register{std::move(reg->value)});
+    ast::emplace_alternative<ast::operand::Register>(out, std::move(reg->value));
     end = reg->end;
     return true;
 }
