@@ -237,11 +237,15 @@ def find_or_build_bench_core(args) -> tuple[Path | None, str]:
     settings = cache.read_text(errors="replace")
     build_type = re.search(r"^CMAKE_BUILD_TYPE:\w+=(.*)$", settings, re.MULTILINE)
     sanitize = re.search(r"^ZORVANE_SANITIZE:\w+=(.*)$", settings, re.MULTILINE)
-    warning = ""
+    debug_checks = re.search(r"^ZORVANE_DEBUG_CHECKS:\w+=(.*)$", settings, re.MULTILINE)
+    compiler = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", settings, re.MULTILINE)
+    warning = f" with {Path(compiler.group(1)).name}" if compiler else ""
     if build_type and build_type.group(1) not in ("Release", ""):
         warning += f" (built as {build_type.group(1)}, not Release)"
     if sanitize and sanitize.group(1).upper() in ("ON", "1", "TRUE", "YES"):
         warning += " (built with sanitizers)"
+    if debug_checks and debug_checks.group(1).upper() in ("ON", "1", "TRUE", "YES"):
+        warning += " (built with the debug checks)"
     for candidate in (build / "benchmarks" / "bench_core", build / "bench_core"):
         if candidate.is_file():
             return candidate, f"built in {build}{warning}"

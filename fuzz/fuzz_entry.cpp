@@ -1,4 +1,5 @@
 // Fuzz target over the three entry rules: no input may crash, and every outcome must keep the engine's invariants.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -387,9 +388,9 @@ void check_error(const peg::ParseError& error, std::string_view text) {
 }
 
 template <class T, class Entry, class Describe>
-Result run_entry(Entry entry, std::string_view text, Describe describe_value) {
+Result run_entry(Entry entry, std::string_view text, Describe describe_value, parser::ParseOptions options = {}) {
     try {
-        peg::Outcome<T> outcome = entry(text);
+        peg::Outcome<T> outcome = entry(text, options);
         check(outcome.value.has_value() != outcome.error.has_value(),
               "outcome holds both or neither of value and error");
         if (outcome.error) {
@@ -407,6 +408,21 @@ Result run_entry(Entry entry, std::string_view text, Describe describe_value) {
     } catch (const std::exception& e) {
         fail("unexpected exception", e.what());
     }
+}
+
+// Where two outcomes of one entry differ: their kinds and the first line on which their texts differ.
+std::string first_difference(std::string_view rule, const Result& scanned, const Result& ruled) {
+    static constexpr const char* kinds[] = {"value", "error", "out of range"};
+    std::size_t at = 0;
+    while (at < scanned.text.size() && at < ruled.text.size() && scanned.text[at] == ruled.text[at]) ++at;
+    const std::size_t line_start = at == 0 ? 0 : scanned.text.rfind('\n', at - 1) + 1;
+    const auto line_of = [line_start](const std::string& t) {
+        std::string_view rest = std::string_view{t}.substr(std::min(line_start, t.size()));
+        return std::string{rest.substr(0, std::min(rest.find('\n'), std::size_t{300}))};
+    };
+    return std::string{rule} + ": with the scanner " + kinds[static_cast<int>(scanned.kind)] + " \"" +
+           line_of(scanned.text) + "\", with the rules alone " + kinds[static_cast<int>(ruled.kind)] + " \"" +
+           line_of(ruled.text) + "\"";
 }
 
 // What the entry rule's body matched in a first pass, by calling the rules directly: nullopt when it failed.
@@ -437,6 +453,11 @@ Result run_checked(Entry entry, std::string_view text, Describe describe_value, 
     Result first = run_entry<T>(entry, text, describe_value);
     Result second = run_entry<T>(entry, text, describe_value);
     check(first.kind == second.kind && first.text == second.text, "two parses of one input differ", rule);
+    // The fast scanner only stands in for the rules: without it, the same tree (every instruction's text, offset
+    // and guard), the same error text, or the same number out of range.
+    Result rules_only = run_entry<T>(entry, text, describe_value, parser::ParseOptions{.fast_scanner = false});
+    check(rules_only.kind == first.kind && rules_only.text == first.text,
+          "the outcome differs without the fast scanner", first_difference(rule, first, rules_only));
 
     Direct direct = run_direct(text, body);
     if (direct.out_of_range || first.kind == Result::Kind::out_of_range) {

@@ -2,12 +2,14 @@
 
 import ast
 import hashlib
+import os
 import pathlib
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
-REAL = ROOT.parent / "shared" / "corpus" / "real"
+# The corpus as the tests find it: ZORVANE_CORPUS, or shared/corpus beside the repository.
+REAL = pathlib.Path(os.environ.get("ZORVANE_CORPUS") or ROOT.parent / "shared" / "corpus") / "real"
 MAX_SEED = 16384  # the fuzzer's -max_len; longer files are cut to whole lines below it
 MAX_LINES = 20000  # distinct lines kept; the real files repeat most shapes many times
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer binary with clang (core sources and the fuzz target, with address and undefined-behaviour
-# checks) and runs it: run_fuzz.sh [SECONDS [extra libFuzzer flags...]]. Work files go to fuzz/corpus-run/.
+# Builds the libFuzzer binary through CMake (the ZORVANE_LIBFUZZER build: clang, address and undefined-behaviour
+# checks, the core's debug checks) and runs it: run_fuzz.sh [SECONDS [extra libFuzzer flags...]].
 # run_fuzz.sh merge: rebuilds the committed seed corpus fuzz/seeds/ as a minimal set of inputs, at most 4 KiB each,
 # that keeps the coverage of the seeds, the inputs found so far and fuzz/seeds/ itself.
+# Work files (the build, found inputs, crashes) go to $ZORVANE_FUZZ_WORK, by default fuzz/corpus-run/.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +13,7 @@ seconds=${1:-600}
 [[ $seconds == merge ]] && mode=merge
 shift || true
 
-# Aggregate class template argument deduction (used by the core) needs a recent clang.
+# libFuzzer's runtime comes with a clang of the same version (libclang-rt-N-dev); the newest one installed is taken.
 if [[ -z "${FUZZ_CXX:-}" ]]; then
     for candidate in clang++-19 clang++-18 clang++-17 clang++; do
         if command -v "$candidate" >/dev/null; then FUZZ_CXX=$candidate; break; fi
@@ -20,35 +21,29 @@ if [[ -z "${FUZZ_CXX:-}" ]]; then
 fi
 : "${FUZZ_CXX:?no clang++ found: apt-get install -y clang libclang-rt-dev}"
 
-work=$here/corpus-run
-mkdir -p "$work/obj" "$work/corpus" "$work/seeds" "$work/crashes"
-# The opcode tables are built at compile time, past clang's default evaluation budget.
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-       -fconstexpr-steps=100000000 -I"$root/src")
+work=${ZORVANE_FUZZ_WORK:-$here/corpus-run}
+build=$work/build
+mkdir -p "$work/corpus" "$work/seeds" "$work/crashes"
 
-objects=()
-for src in "$root"/src/peg/*.cpp "$root"/src/parser/*.cpp "$root"/src/ast/*.cpp "$here/fuzz_entry.cpp"; do
-    rel=${src#"$root"/}
-    obj=$work/obj/${rel//\//_}.o
-    if [[ ! -f "$obj" || "$src" -nt "$obj" || -n "$(find "$root/src" -name '*.hpp' -newer "$obj" -print -quit)" ]]; then
-        "$FUZZ_CXX" "${flags[@]}" -c "$src" -o "$obj"
-    fi
-    objects+=("$obj")
-done
-"$FUZZ_CXX" "${flags[@]}" "${objects[@]}" -o "$work/fuzz_entry"
+generator=()
+[[ -z "${CMAKE_GENERATOR:-}" ]] && command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$FUZZ_CXX" \
+    -DZORVANE_LIBFUZZER=ON -DZORVANE_SANITIZE=ON -DZORVANE_DEBUG_CHECKS=ON -DZORVANE_PYTHON_MODULE=OFF
+cmake --build "$build" --target fuzz_entry -j "${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+fuzzer=$build/fuzz/fuzz_entry
 
 python3 "$here/make_seeds.py" "$work/seeds"
 
 if [[ $mode == merge ]]; then
     rm -rf "$work/merged"
     mkdir -p "$work/merged"
-    "$work/fuzz_entry" -merge=1 -max_len=4096 "$work/merged" "$here/seeds" "$work/corpus" "$work/seeds"
+    "$fuzzer" -merge=1 -max_len=4096 "$work/merged" "$here/seeds" "$work/corpus" "$work/seeds"
     rm -rf "$here/seeds"
     mv "$work/merged" "$here/seeds"
     exit 0
 fi
 
 # The first directory receives new inputs; the others are only read.
-"$work/fuzz_entry" -max_total_time="$seconds" -dict="$here/ptx.dict" -max_len=16384 -timeout=20 \
+"$fuzzer" -max_total_time="$seconds" -dict="$here/ptx.dict" -max_len=16384 -timeout=20 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/crashes/" "$@" \
     "$work/corpus" "$work/seeds" "$here/seeds" "$here/regressions"

@@ -13,24 +13,33 @@ EXAMPLES_DIR = REPO_ROOT / "examples"
 
 
 def _find_corpus() -> Path | None:
-    # An explicit location wins; otherwise the shared checkout beside the repository (as CI lays it out),
-    # then the development machine's fixed path.
-    candidates = []
+    # ZORVANE_CORPUS when set (and then only there); otherwise the shared checkout beside the repository, as CI
+    # lays it out.
     if os.environ.get("ZORVANE_CORPUS"):
-        candidates.append(Path(os.environ["ZORVANE_CORPUS"]))
-    candidates += [REPO_ROOT.parent / "shared" / "corpus", Path("/work/shared/corpus")]
-    for candidate in candidates:
-        if (candidate / "real").is_dir():
-            return candidate
-    return None
+        candidate = Path(os.environ["ZORVANE_CORPUS"])
+    else:
+        candidate = REPO_ROOT.parent / "shared" / "corpus"
+    return candidate if (candidate / "real").is_dir() else None
+
+
+def corpus_required() -> bool:
+    """Whether a missing corpus fails the tests that need it (CI sets ZORVANE_REQUIRE_CORPUS=1) or skips them."""
+    return os.environ.get("ZORVANE_REQUIRE_CORPUS") == "1"
+
+
+def skip_or_fail(reason: str) -> None:
+    if corpus_required():
+        pytest.fail(f"{reason}, and ZORVANE_REQUIRE_CORPUS=1", pytrace=False)
+    pytest.skip(reason)
 
 
 @pytest.fixture(scope="session")
 def corpus_dir() -> Path:
-    """Root of the PTX corpus (holds real/ with its MANIFEST.tsv and SUBSET.tsv); skips when absent."""
+    """Root of the PTX corpus (holds real/ with its MANIFEST.tsv and SUBSET.tsv); skips when absent, or fails
+    when ZORVANE_REQUIRE_CORPUS=1."""
     found = _find_corpus()
     if found is None:
-        pytest.skip("PTX corpus not found (set ZORVANE_CORPUS or place shared/corpus beside the repository)")
+        skip_or_fail("PTX corpus not found (set ZORVANE_CORPUS or place shared/corpus beside the repository)")
     return found
 
 
@@ -42,7 +51,7 @@ def corpus_subset_files(corpus_dir: Path) -> list[Path]:
         rows = list(csv.DictReader(f, delimiter="\t"))
     files = sorted(corpus_dir / "real" / row["file"] for row in rows if row.get("likely_in_subset") == "yes")
     if not files:
-        pytest.skip("SUBSET.tsv flags no file as inside the subset")
+        skip_or_fail("SUBSET.tsv flags no file as inside the subset")
     return files
 
 

@@ -1,5 +1,10 @@
-# The real PTX corpus: the files inside the accepted subset parse whole; every line of a sample parses or is refused.
+# The real PTX corpus: the files inside the accepted subset parse whole; every line of a sample parses or is refused;
+# every file reads the same with and without the fast instruction scanner.
+import os
+import subprocess
 from pathlib import Path
+
+import pytest
 
 import zorvane
 
@@ -76,3 +81,26 @@ def test_corpus_lines_give_a_tree_none_or_overflow(corpus_dir):
     # A sample of real code is mostly instructions, declarations and labels that the grammar reads.
     for kind in ("BodyItem_Instruction", "BodyItem_Statement", "BodyItem_LabelDef"):
         assert outcomes.get(kind, 0) > 100, outcomes
+
+
+def fuzz_replay_program() -> str:
+    """The fuzz target's replay program named by ZORVANE_FUZZ_REPLAY (the module cannot turn the scanner off)."""
+    path = os.environ.get("ZORVANE_FUZZ_REPLAY")
+    if not path:
+        if os.environ.get("ZORVANE_REQUIRE_REPLAY") == "1":
+            pytest.fail("ZORVANE_REQUIRE_REPLAY=1 but ZORVANE_FUZZ_REPLAY names no program", pytrace=False)
+        pytest.skip("ZORVANE_FUZZ_REPLAY does not name the fuzz_replay program of a build with ZORVANE_TOOLS")
+    if not os.access(path, os.X_OK):
+        pytest.fail(f"ZORVANE_FUZZ_REPLAY={path} is not an executable program", pytrace=False)
+    return path
+
+
+def test_fast_scanner_and_rules_agree_on_every_corpus_file(corpus_dir):
+    # The fuzz target parses each file with and without the fast scanner and requires the same tree or the same
+    # error, besides its other checks; --all-accepted fails on a file it would pass over.
+    files = sorted((corpus_dir / "real").glob("*.ptx"))
+    assert files
+    result = subprocess.run([fuzz_replay_program(), "--all-accepted", *map(str, files)],
+                            capture_output=True, text=True, check=False)
+    assert result.returncode == 0, result.stdout + result.stderr[-20000:]
+    assert f"{len(files)} inputs replayed, 0 of them refused" in result.stdout

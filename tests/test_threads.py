@@ -1,6 +1,5 @@
 """Parses from several Python threads at once give exactly the results of serial calls."""
 
-import pathlib
 import sys
 import threading
 import time
@@ -11,7 +10,7 @@ import pytest
 import zorvane
 
 HEADER = ".version 8.5\n.target sm_90\n.address_size 64\n"
-REAL = pathlib.Path(__file__).resolve().parents[2] / "shared" / "corpus" / "real"
+REAL_FILES = 6
 
 
 def module(n, name):
@@ -40,19 +39,6 @@ TEXTS = [
     module(4000, "long_broken") + "}",
     module(4000, "long_overflow")[:-3] + "mov.u32 %r1, 18446744073709551616;\n}\n",
 ]
-
-
-def real_texts(limit=6):
-    if not REAL.is_dir():
-        return []
-    subset = REAL / "SUBSET.tsv"
-    names = []
-    if subset.is_file():
-        for row in subset.read_text().splitlines()[1:]:
-            cells = row.split("\t")
-            if cells and cells[-1] == "yes":
-                names.append(cells[0])
-    return [(REAL / n).read_text(encoding="utf-8") for n in sorted(names)[:limit]]
 
 
 def summary(text):
@@ -96,13 +82,23 @@ def busy_switching():
     sys.setswitchinterval(old)
 
 
-def test_concurrent_parses_match_serial_results(busy_switching):
-    texts = TEXTS + real_texts()
+def concurrent_matches_serial(texts):
     expected = [summary(t) for t in texts]
     work = texts * 6
     with ThreadPoolExecutor(max_workers=8) as pool:
         got = list(pool.map(summary, work))
     assert got == expected * 6
+
+
+def test_concurrent_parses_match_serial_results(busy_switching):
+    concurrent_matches_serial(TEXTS)
+
+
+def test_concurrent_parses_of_real_files_match_serial_results(busy_switching, corpus_subset_files):
+    texts = [path.read_text(encoding="utf-8") for path in corpus_subset_files[:REAL_FILES]]
+    # Real files that parse, so that the threads compare whole trees and not only errors.
+    assert all(summary(t)[0][0] == "ptx" for t in texts)
+    concurrent_matches_serial(texts)
 
 
 def test_threads_started_together_agree(busy_switching):

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "peg/checks.hpp"
+#include "peg/check.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::ast {
@@ -20,8 +20,6 @@ constexpr std::size_t kLargestChunk = 1024 * 1024;
 
 // A link: a zero length, then the address where the stream goes on.
 constexpr std::size_t kLinkSize = 1 + sizeof(const Byte*);
-// An end record: its length (1) and its tag.
-constexpr std::size_t kEndSize = 2;
 
 // The fixed fields in front of a function record: the next function, the instruction, statement and parameter
 // counts.
@@ -271,7 +269,7 @@ void TreeWriter::end_function(Byte* function) {
 }
 
 void TreeWriter::add_function(Byte* function) {
-    ZORVANE_ASSERT(file_ != nullptr, "a function added before the file header");
+    ZORVANE_DEBUG_CHECK(file_ != nullptr, "a function added before the file header");
     if (last_function_ == nullptr)
         put_fixed<const Byte*>(file_ + kFirstFunctionAt, function);
     else

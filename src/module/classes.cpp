@@ -286,8 +286,7 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         const std::optional<ast::InstructionIndex::Found> found = state.index->find(offset);
         if (!found) Py_RETURN_NONE;
         const std::size_t count = state.index->instruction_count();
-        if (found->number >= count)
-            throw peg::InternalError{"instruction lookup gave a number past the instruction count"};
+        ZORVANE_CHECK(found->number < count, "the instruction lookup gave a number past the instruction count");
 
         if (state.instructions.slot(found->number, count) == nullptr) {
             PyObject* made = new_view(found->instruction, object->storage);

@@ -529,7 +529,8 @@ PyObject* variant_item(PyObject* self, std::uint64_t index, std::index_sequence<
 
 template <class V, std::size_t I>
 PyObject* variant_subscript(PyObject* self, PyObject* key) {
-    return guarded([self, key]() -> PyObject* {
+    // A default capture: an alternative without fields never reads `self`, and clang warns of an unused capture.
+    return guarded([&]() -> PyObject* {
         std::uint64_t index = 0;
         if (!from_python(key, index)) {
             prefix_argument_error("idx");

@@ -22,9 +22,10 @@ namespace {
 
 // The scanner reads one instruction, which ends at a ";", and starts no later than the last ";" of the text. No
 // loop below takes a ";", so every loop stops at one at the latest, and a read of the byte after one that was
-// checked to be something else stays within the text: the reads need no bounds checks. Each reader gives the
-// value and end that the rule would give at `pos`, or false when it is unsure; it never marks or throws. A "/"
-// where blanks may be (a comment) and numbers that might not fit are left to the rule.
+// checked to be something else stays within the text: the reads need no bounds checks (a debug-checks build checks
+// the positions). Each reader gives the value and end that the rule would give at `pos`, or false when it is
+// unsure; it never marks, and throws only where a debug check fails. A "/" where blanks may be (a comment) and
+// numbers that might not fit are left to the rule.
 constexpr std::size_t kSafeDigits = 18;
 constexpr std::size_t kSafeHexDigits = 16;
 
@@ -46,6 +47,7 @@ struct Scanner {
 
     // Blanks from `p`; false where a comment may start.
     bool skip_blanks(Pos& p) const {
+        ZORVANE_DEBUG_CHECK(p <= in.last_semicolon, "the fast scanner reads past the last \";\" of the text");
         while (peg::kWhitespaceStart[s[p]] == 1) ++p;
         return s[p] != '/';
     }
@@ -59,6 +61,7 @@ struct Scanner {
             ++p;
         }
         if (p == pos || p - pos > kSafeDigits) return false;
+        ZORVANE_DEBUG_CHECK(p <= in.last_semicolon, "a number read by the fast scanner ends past the last \";\"");
         value = v;
         end = p;
         return true;
@@ -236,7 +239,7 @@ struct Scanned {
 
 bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
     const char* text = in.text.data();
-    if (in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
+    if (!in.fast_scanner || in.last_semicolon == std::string_view::npos || pos > in.last_semicolon) return false;
     const Scanner scan{in, reinterpret_cast<const unsigned char*>(text)};
     const unsigned char* s = scan.s;
     Pos p = pos;
@@ -271,6 +274,8 @@ bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
             if (out.count == Scanned::kMaxOperands) return false;
             Pos operand_end = p;
             if (!scan.read_operand(p, out.operands[out.count], operand_end, out.vectors)) return false;
+            ZORVANE_DEBUG_CHECK(operand_end > p && operand_end <= in.last_semicolon,
+                                "an operand read by the fast scanner is empty or ends past the last \";\"");
             ++out.count;
             p = operand_end;
             if (!scan.skip_blanks(p)) return false;
@@ -280,6 +285,7 @@ bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
             if (!scan.skip_blanks(p)) return false;
         }
     }
+    ZORVANE_DEBUG_CHECK(p <= in.last_semicolon && s[p] == ';', "the fast scanner ends an instruction off its \";\"");
     end = skip_ws(in, p + 1);
     return true;
 }

@@ -137,6 +137,7 @@ constexpr PairGroups kByLetterPair = group_by_letter_pair();
 
 // Whether `text` is at `pos`, given that its first two bytes are.
 bool rest_matches(const Input& in, Pos pos, std::string_view text) {
+    ZORVANE_DEBUG_CHECK(pos + 2 <= in.size(), "a mnemonic is tried without its first two bytes in the input");
     if (in.size() - pos < text.size()) return false;
     for (std::size_t i = 2; i < text.size(); ++i)
         if (in.text[pos + i] != text[i]) return false;

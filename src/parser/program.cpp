@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "parser/rules.hpp"
-#include "peg/checks.hpp"
+#include "peg/check.hpp"
 #include "peg/terminals.hpp"
 
 namespace zorvane::parser {
@@ -94,7 +94,7 @@ Parsed<Unit> function_body(const Input& in, Pos pos, ErrorState& err, ast::TreeW
     Pos p = pos;
     if (!match_literal<"{">(in, pos, err, p)) return std::nullopt;
     // Only the first pass writes, and there every instruction that the scanner reads counts.
-    ZORVANE_ASSERT(writer == nullptr || !err.recording(), "the second pass writes a tree");
+    ZORVANE_DEBUG_CHECK(writer == nullptr || !err.recording(), "the second pass writes a tree");
     p = skip_ws(in, p);
     Pos item_end = p;
     while (true) {

@@ -111,6 +111,7 @@ constexpr ByteGroups kBySecondByte = group_by_second_byte();
 
 // Whether `text` is at `pos`, given that its first `known` bytes are already known to be there.
 bool rest_matches(const Input& in, Pos pos, std::string_view text, std::size_t known) {
+    ZORVANE_DEBUG_CHECK(pos + known <= in.size(), "a register form is tried without its known bytes in the input");
     if (in.size() - pos < text.size()) return false;
     for (std::size_t i = known; i < text.size(); ++i)
         if (in.text[pos + i] != text[i]) return false;

@@ -120,18 +120,24 @@ Parsed<peg::Unit> pragma(const Input& in, Pos pos, ErrorState& err) {
     return Match<peg::Unit>{skip_ws(in, p), {}};
 }
 
+// The array's name as its Label operand.
+ast::PTXOperand array_name(const MemoryArray& a) {
+    return ast::PTXOperand{std::in_place_type<ast::operand::Label>, ast::operand::Label{ast::Text{a.name}}};
+}
+
 }  // namespace
 
 // statement: memory_array<".shared"> / register_declaration / pragma / memory_array<".local">
 // Arrays end right after their ";", the other declarations after the whitespace that follows it.
 Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err) {
     using ast::PTXSpace;
-    // The arrays' statements are built in place: moving them from temporaries makes GCC 12 warn falsely, with the
+    // The arrays' statements are built in place from a braced alternative (clang before 16 cannot initialise an
+    // aggregate from parentheses); moving whole statements from temporaries has made GCC 12 warn falsely, with the
     // sanitizers on, of reading an uninitialised operand.
     if (auto shared = memory_array<".shared">(in, pos, err)) {
         MemoryArray& a = shared->value;
-        ast::PTXStatement stmt{std::in_place_type<ast::statement::SharedMemory>, PTXSpace::SharedMemory, a.type,
-                               a.count, ast::PTXOperand{std::in_place_type<ast::operand::Label>, ast::Text{a.name}}};
+        ast::PTXStatement stmt{std::in_place_type<ast::statement::SharedMemory>,
+                               ast::statement::SharedMemory{PTXSpace::SharedMemory, a.type, a.count, array_name(a)}};
         return Match<ast::PTXStatement>{shared->end, std::move(stmt)};
     }
     if (auto reg = register_declaration(in, pos, err)) return reg;
@@ -139,8 +145,8 @@ Parsed<ast::PTXStatement> statement(const Input& in, Pos pos, ErrorState& err) {
         return Match<ast::PTXStatement>{pragma_line->end, ast::statement::Pragma{}};
     if (auto local = memory_array<".local">(in, pos, err)) {
         MemoryArray& a = local->value;
-        ast::PTXStatement stmt{std::in_place_type<ast::statement::LocalMemory>, PTXSpace::LocalMemory, a.type, a.count,
-                               ast::PTXOperand{std::in_place_type<ast::operand::Label>, ast::Text{a.name}}};
+        ast::PTXStatement stmt{std::in_place_type<ast::statement::LocalMemory>,
+                               ast::statement::LocalMemory{PTXSpace::LocalMemory, a.type, a.count, array_name(a)}};
         return Match<ast::PTXStatement>{local->end, std::move(stmt)};
     }
     return std::nullopt;

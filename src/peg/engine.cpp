@@ -1,28 +1,10 @@
 // Error state bookkeeping, line and column, and the error text.
 #include "peg/engine.hpp"
 
-#include "peg/checks.hpp"
-
 #include <algorithm>
 #include <cstring>
 
 namespace zorvane::peg {
-
-void fail_check(const char* what, const char* condition, const char* file, int line) {
-    // The path from the source root is enough to find the place, and the same on every machine.
-    std::string_view where{file};
-    if (const std::size_t src = where.rfind("src/"); src != std::string_view::npos) where.remove_prefix(src);
-    std::string message = "internal error: ";
-    message += what;
-    message += " (";
-    message += condition;
-    message += " failed at ";
-    message += where;
-    message += ':';
-    message += std::to_string(line);
-    message += ')';
-    throw InternalError{message};
-}
 
 void ErrorState::fail_slow(Pos pos, const char* expected) {
     if (suppressed_ != 0) return;
@@ -46,7 +28,7 @@ std::vector<std::string_view> ErrorState::expected() const {
 }
 
 Location locate(const Input& in, Pos pos) {
-    if (pos > in.size()) throw InternalError{"error position lies past the end of the input"};
+    ZORVANE_CHECK(pos <= in.size(), "the error position lies past the end of the input");
     // Lines are found with memchr, which is much faster than a byte loop over a large input.
     const char* text = in.text.data();
     std::size_t line = 1;
@@ -62,8 +44,8 @@ Location locate(const Input& in, Pos pos) {
         // Continuation bytes of a multi-byte character do not start a character.
         if ((static_cast<unsigned char>(in.text[i]) & 0xC0) != 0x80) ++column;
     }
-    if (pos < in.size() && (static_cast<unsigned char>(in.text[pos]) & 0xC0) == 0x80)
-        throw InternalError{"error position lies inside a multi-byte character"};
+    ZORVANE_CHECK(pos == in.size() || (static_cast<unsigned char>(in.text[pos]) & 0xC0) != 0x80,
+                  "the error position lies inside a multi-byte character");
     return {line, column};
 }
 

@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "peg/check.hpp"
 
 namespace zorvane::peg {
 
@@ -20,14 +21,20 @@ struct Input {
     // Where the last ";" of the text is (npos for none): a scan that stops at a ";" cannot run off the text from
     // any position up to there.
     std::size_t last_semicolon;
+    // Whether the first pass may read instructions with the fast scanner instead of the rules. Only the checks of
+    // the scanner against the rules turn it off; the results are the same either way.
+    bool fast_scanner;
 
-    explicit Input(std::string_view whole) noexcept : text{whole}, last_semicolon{whole.rfind(';')} {}
+    explicit Input(std::string_view whole, bool scanner = true) noexcept
+        : text{whole}, last_semicolon{whole.rfind(';')}, fast_scanner{scanner} {}
 
     std::size_t size() const noexcept { return text.size(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
     unsigned char at(Pos pos) const noexcept { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0; }
-    bool starts_with(Pos pos, std::string_view lit) const noexcept {
-        return text.size() - pos >= lit.size() && text.compare(pos, lit.size(), lit) == 0;
+    // No rule tries a literal past the end of the text; were one to, it would fail to match rather than read there.
+    bool starts_with(Pos pos, std::string_view lit) const noexcept(!kDebugChecks) {
+        ZORVANE_DEBUG_CHECK(pos <= text.size(), "a literal is tried past the end of the input");
+        return pos <= text.size() && lit.size() <= text.size() - pos && text.compare(pos, lit.size(), lit) == 0;
     }
 };
 
@@ -44,13 +51,8 @@ using Parsed = std::optional<Match<T>>;
 // The value of rules that only recognise text.
 struct Unit {};
 
-// Internal failure of the core: a broken invariant, never a syntax error.
-class InternalError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A number in the text that does not fit its field; ends the whole call.
+// A number in the text that does not fit its field; ends the whole call. Its message names the number and its
+// line and column.
 class NumberOutOfRange : public InternalError {
 public:
     using InternalError::InternalError;
@@ -153,14 +155,16 @@ Outcome<T> run_entry(const Input& in, Body&& body) {
     ErrorState err;
     {
         Parsed<T> first = body(in, Pos{0}, err);
+        ZORVANE_DEBUG_CHECK(!first || first->end <= in.size(), "an entry rule matched past the end of the input");
         if (first && first->end >= in.size()) return {std::move(first->value), std::nullopt};
         if (first) err.fail_at(first->end, "EOF");
     }
+    ZORVANE_DEBUG_CHECK(err.furthest() <= in.size(), "the first pass marked a failure past the end of the input");
     err.start_second_pass();
     Parsed<T> second = body(in, Pos{0}, err);
     if (second) {
-        if (second->end >= in.size())
-            throw InternalError{"Parser is nondeterministic: succeeded when reparsing for error position"};
+        ZORVANE_CHECK(second->end < in.size(),
+                      "the parser is nondeterministic: it succeeded when reparsing for the error position");
         err.fail_at(second->end, "EOF");
     }
     return {std::nullopt, ParseError{locate(in, err.furthest()), err.furthest(), err.expected()}};

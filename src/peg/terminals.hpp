@@ -90,6 +90,7 @@ inline constexpr const char* kDigitClass = "['0'..='9']";
 // on success as on failure. The run is empty when the result equals `pos`.
 template <bool (*InClass)(unsigned char)>
 inline Pos run(const Input& in, Pos pos, ErrorState& err, const char* expected) {
+    ZORVANE_DEBUG_CHECK(pos <= in.size(), "a character run starts past the end of the input");
     Pos end = pos;
     while (end < in.size() && InClass(in.at(end))) ++end;
     err.fail_at(end, expected);
@@ -112,7 +113,8 @@ inline constexpr std::array<unsigned char, 256> kWhitespaceStart = [] {
 // The whitespace rule `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and is
 // quiet, so it records nothing.
 
-inline Pos skip_ws(const Input& in, Pos pos) noexcept {
+inline Pos skip_ws(const Input& in, Pos pos) noexcept(!kDebugChecks) {
+    ZORVANE_DEBUG_CHECK(pos <= in.size(), "whitespace is skipped from past the end of the input");
     const std::size_t size = in.size();
     const char* text = in.text.data();
     while (pos < size) {
