@@ -20,8 +20,6 @@ void raise_current_exception() noexcept {
         PyErr_SetString(PyExc_RuntimeError, e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unexpected internal failure");
     }
 }
 

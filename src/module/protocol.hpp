@@ -494,6 +494,14 @@ void variant_dealloc(PyObject* self) noexcept {
     destroy_instance<V>(self);
 }
 
+// Each variant class frees its objects through a function of its own. The interpreter lets __class__ be assigned
+// only between classes that free alike, and an object whose class named another variant than the value it holds
+// would answer for a value it does not have; so no object changes its variant.
+template <class V, std::size_t I>
+void variant_free(void* self) noexcept {
+    PyObject_Free(self);
+}
+
 template <class V, std::size_t I, std::size_t K>
 PyObject* variant_get(PyObject* self, void*) {
     return guarded([self] {
@@ -578,6 +586,7 @@ PyRef make_variant_class(PyTypeObject* base) {
     // for subclasses, which is much slower.
     std::vector<PyType_Slot> slots{{Py_tp_doc, const_cast<char*>(names.doc.c_str())},
                                    {Py_tp_dealloc, slot_function(&variant_dealloc<V>)},
+                                   {Py_tp_free, slot_function(&variant_free<V, I>)},
                                    {Py_tp_new, slot_function(&variant_new<V, I>)},
                                    {Py_tp_getset, variant_getset<V, I>()},
                                    {Py_mp_length, slot_function(&variant_length<V, I>)},
