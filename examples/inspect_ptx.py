@@ -89,7 +89,9 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
 
     try:
-        with open(args.file, encoding="utf-8") as f:
+        # "utf-8-sig" drops a byte-order mark, which some editors write at the start of a file and which no PTX
+        # token accepts.
+        with open(args.file, encoding="utf-8-sig") as f:
             text = f.read()
     except (OSError, UnicodeDecodeError) as e:
         print(f"{args.file}: cannot read: {e}", file=sys.stderr)
