@@ -21,18 +21,11 @@ constexpr std::size_t kLargestChunk = 1024 * 1024;
 // A link: a zero length, then the address where the stream goes on.
 constexpr std::size_t kLinkSize = 1 + sizeof(const Byte*);
 
-// The fixed fields in front of a function record: the next function, the instruction, statement and parameter
-// counts.
-constexpr std::size_t kNextAt = 0;
-constexpr std::size_t kInstructionsAt = kNextAt + sizeof(const Byte*);
+// The fixed fields in front of a function record: the instruction, statement and parameter counts.
+constexpr std::size_t kInstructionsAt = 0;
 constexpr std::size_t kStatementsAt = kInstructionsAt + sizeof(std::uint32_t);
 constexpr std::size_t kParametersAt = kStatementsAt + sizeof(std::uint32_t);
 constexpr std::size_t kFunctionFixed = kParametersAt + sizeof(std::uint32_t);
-
-// The fixed fields in front of the file record: the function count and the first function.
-constexpr std::size_t kFunctionCountAt = 0;
-constexpr std::size_t kFirstFunctionAt = kFunctionCountAt + sizeof(std::uint64_t);
-constexpr std::size_t kFileFixed = kFirstFunctionAt + sizeof(const Byte*);
 
 // Every instruction has a checkpoint this many after the last one of its function.
 constexpr std::size_t kCheckpointEvery = 32;
@@ -170,16 +163,11 @@ std::string_view FunctionRef::name() const noexcept {
 }
 
 PTXHeader FileRef::header() const {
-    const Byte* p = at_ + kFileFixed;
+    const Byte* p = at_;
     std::string version{get_text(p)};
     const auto target = static_cast<PTXTarget>(*p++);
     const std::uint64_t address_size = get_varint(p);
     return PTXHeader{std::move(version), target, address_size};
-}
-
-FileRef::Functions FileRef::functions() const noexcept {
-    return Functions{get_fixed<const Byte*>(at_ + kFirstFunctionAt),
-                     static_cast<std::size_t>(get_fixed<std::uint64_t>(at_ + kFunctionCountAt))};
 }
 
 // ---- Writing
@@ -216,14 +204,12 @@ void TreeWriter::file_header(const PTXHeader& header) {
     put_text(measure, header.version);
     measure.byte(0);
     put_varint(measure, header.address_size);
-    file_ = room(kFileFixed + measure.size);
-    put_fixed<std::uint64_t>(file_ + kFunctionCountAt, 0);
-    put_fixed<const Byte*>(file_ + kFirstFunctionAt, nullptr);
-    Store store{file_ + kFileFixed};
+    file_ = room(measure.size);
+    Store store{file_};
     put_text(store, header.version);
     store.byte(static_cast<Byte>(header.target));
     put_varint(store, header.address_size);
-    finish_record(store.at, file_ + kFileFixed + measure.size);
+    finish_record(store.at, file_ + measure.size);
     arena_.advance(store.at);
 }
 
@@ -237,7 +223,6 @@ Byte* TreeWriter::begin_function(const FunctionHead& head) {
     Measure measure;
     put_head(measure);
     Byte* function = room(kFunctionFixed + measure.size);
-    put_fixed<const Byte*>(function + kNextAt, nullptr);
     Store store{function + kFunctionFixed};
     put_head(store);
     finish_record(store.at, function + kFunctionFixed + measure.size);
@@ -270,12 +255,7 @@ void TreeWriter::end_function(Byte* function) {
 
 void TreeWriter::add_function(Byte* function) {
     ZORVANE_DEBUG_CHECK(file_ != nullptr, "a function added before the file header");
-    if (last_function_ == nullptr)
-        put_fixed<const Byte*>(file_ + kFirstFunctionAt, function);
-    else
-        put_fixed<const Byte*>(last_function_ + kNextAt, function);
-    last_function_ = function;
-    put_fixed<std::uint64_t>(file_ + kFunctionCountAt, ++functions_);
+    functions_.push_back(function);
 }
 
 void TreeWriter::instruction(const encoding::InstructionBuilder& built) {
@@ -294,7 +274,7 @@ void TreeWriter::statement(const PTXStatement& stmt) {
 
 ParsedFile TreeWriter::finish() && {
     ZORVANE_CHECK(file_ != nullptr, "a tree finished without its file header");
-    return ParsedFile{std::move(arena_), file_};
+    return ParsedFile{std::move(arena_), file_, std::move(functions_)};
 }
 
 // ---- Instruction index

@@ -2,12 +2,13 @@
 // references through which everything reads them. What a parse writes never changes afterwards, so any number of
 // readers may share it.
 //
-// Layout. The file record: its function count, its first function, the header. A function record: the next
-// function, the counts of its instructions, statements and parameters, its offset, link directive, kind and name,
-// and then a stream of framed records (a varint length, then the record): its parameters, then its body's
-// instructions and statements in the order of the text, ended by an end record. A record never spans chunks of
-// the arena; a stream goes on in another chunk after a link (a zero length, then the address where it goes on).
-// Everything is written as it is read, so that what a text holds never costs more than its records.
+// Layout. The file record: the header; beside the arena, the list of the function records in written order, so that
+// listing the functions touches none of them. A function record: the counts of its instructions, statements and
+// parameters, its offset, link directive, kind and name, and then a stream of framed records (a varint length, then the
+// record): its parameters, then its body's instructions and statements in the order of the text, ended by an end
+// record. A record never spans chunks of the arena; a stream goes on in another chunk after a link (a zero length, then
+// the address where it goes on). Everything is written as it is read, so that what a text holds never costs more than
+// its records.
 #pragma once
 
 #include <cstddef>
@@ -237,8 +238,6 @@ public:
     PTXFunctionKind kind() const noexcept;
     SignatureRef signature() const noexcept { return SignatureRef{at_}; }
     BodyRef body() const noexcept { return BodyRef{at_}; }
-    // The function after this one in the file, or nullptr.
-    const Byte* next() const noexcept { return encoding::get_fixed<const Byte*>(at_); }
 
 private:
     const Byte* at_;
@@ -246,40 +245,45 @@ private:
 
 class FileRef {
 public:
-    explicit FileRef(const Byte* record) noexcept : at_{record} {}
+    FileRef(const Byte* record, const Byte* const* functions, std::size_t function_count) noexcept
+        : at_{record}, functions_{functions}, function_count_{function_count} {}
     const Byte* record() const noexcept { return at_; }
 
     PTXHeader header() const;
     class Functions {
     public:
-        Functions(const Byte* first, std::size_t count) noexcept : first_{first}, count_{count} {}
+        Functions(const Byte* const* records, std::size_t count) noexcept : records_{records}, count_{count} {}
         std::size_t size() const noexcept { return count_; }
         template <class F>
         void for_each(F&& f) const {
-            const Byte* p = first_;
-            for (std::size_t i = 0; i < count_; ++i, p = FunctionRef{p}.next()) f(FunctionRef{p});
+            for (std::size_t i = 0; i < count_; ++i) f(FunctionRef{records_[i]});
         }
 
     private:
-        const Byte* first_;
+        const Byte* const* records_;
         std::size_t count_;
     };
-    Functions functions() const noexcept;
+    Functions functions() const noexcept { return Functions{functions_, function_count_}; }
 
 private:
     const Byte* at_;
+    const Byte* const* functions_;
+    std::size_t function_count_;
 };
 
 // The records of one parse, owned.
 class ParsedFile {
 public:
-    ParsedFile(Arena arena, const Byte* root) noexcept : arena_{std::move(arena)}, root_{root} {}
-    FileRef root() const noexcept { return FileRef{root_}; }
-    std::size_t capacity() const noexcept { return arena_.capacity(); }
+    ParsedFile(Arena arena, const Byte* file, std::vector<const Byte*> functions) noexcept
+        : arena_{std::move(arena)}, file_{file}, functions_{std::move(functions)} {}
+    FileRef root() const noexcept { return FileRef{file_, functions_.data(), functions_.size()}; }
+    // The bytes that the tree takes.
+    std::size_t capacity() const noexcept { return arena_.capacity() + functions_.capacity() * sizeof(const Byte*); }
 
 private:
     Arena arena_;
-    const Byte* root_;
+    const Byte* file_;
+    std::vector<const Byte*> functions_;
 };
 
 // What the parser writes into a tree while it reads a module: the header, then function by function, the record
@@ -346,8 +350,7 @@ private:
 
     Arena arena_;
     Byte* file_ = nullptr;
-    Byte* last_function_ = nullptr;
-    std::size_t functions_ = 0;
+    std::vector<const Byte*> functions_;
     std::size_t instructions_ = 0;  // of the function being written
     std::size_t statements_ = 0;
     std::size_t parameters_ = 0;
