@@ -69,6 +69,16 @@ void put_varint(Sink& out, std::uint64_t v) {
     out.byte(static_cast<Byte>(v));
 }
 
+// `v` in exactly `width` bytes (at least its varint_size), with continuation bytes to spare where it needs fewer;
+// the readers take such a varint as its value.
+inline void put_varint_in(Byte* at, std::uint64_t v, std::size_t width) noexcept {
+    for (std::size_t i = 0; i + 1 < width; ++i) {
+        at[i] = static_cast<Byte>(v | 0x80);
+        v >>= 7;
+    }
+    at[width - 1] = static_cast<Byte>(v);
+}
+
 template <class Sink>
 void put_varint(Sink& out, u128 v) {
     while (v >= 0x80) {

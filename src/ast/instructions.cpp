@@ -31,8 +31,8 @@ std::string instruction_text(const PTXInstruction& instr) {
     return out;
 }
 
-const char* body_item_kind(const BodyItem& item) {
-    static constexpr const char* kinds[] = {"statement", "instruction", "label", "call", "param"};
+std::string_view body_item_kind(const BodyItem& item) noexcept {
+    static constexpr std::string_view kinds[] = {"statement", "instruction", "label", "call", "param"};
     return kinds[item.index()];
 }
 

@@ -117,6 +117,6 @@ struct Param {};
 using BodyItem = std::variant<body::Statement, body::Instruction, body::LabelDef, body::Call, body::Param>;
 
 // "statement", "instruction", "label", "call", "param"
-const char* body_item_kind(const BodyItem& item);
+std::string_view body_item_kind(const BodyItem& item) noexcept;
 
 }  // namespace zorvane::ast

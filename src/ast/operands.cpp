@@ -135,9 +135,10 @@ std::string register_tagged(const PTXRegister& r) {
     return out;
 }
 
-const char* operand_kind(const PTXOperand& op) {
-    static constexpr const char* kinds[] = {"imm",          "float_imm",       "reg",   "predicate", "memory",
-                                            "memory_label", "memory_reg_disp", "label", "vector",    "reg_pred_pair"};
+std::string_view operand_kind(const PTXOperand& op) noexcept {
+    static constexpr std::string_view kinds[] = {
+        "imm",          "float_imm",       "reg",   "predicate", "memory",
+        "memory_label", "memory_reg_disp", "label", "vector",    "reg_pred_pair"};
     return kinds[op.index()];
 }
 

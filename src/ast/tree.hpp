@@ -318,6 +318,21 @@ public:
         ++instructions_;
     }
     // The record that `built` holds.
+    // The same for a record of at most `bound` bytes, without measuring it first: its length is written in the
+    // bytes that the bound's length would take.
+    template <class Fill>
+    void instruction_record_within(std::size_t bound, Fill&& fill) {
+        const std::size_t width = encoding::varint_size(bound);
+        Byte* at = room(width + bound);
+        encoding::Store store{at + width};
+        fill(store);
+        const auto size = static_cast<std::size_t>(store.at - (at + width));
+        // Writing past the bound would overrun the chunk: never let that pass unseen.
+        ZORVANE_CHECK(size <= bound, "a record took more than its bound");
+        encoding::put_varint_in(at, size, width);
+        arena_.advance(store.at);
+        ++instructions_;
+    }
     void instruction(const encoding::InstructionBuilder& built);
     void statement(const PTXStatement& stmt);
     // Where the rules build an instruction that the scanner left to them: kept for the whole parse, so that it

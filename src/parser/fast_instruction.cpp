@@ -235,7 +235,22 @@ struct Scanned {
     std::size_t count = 0;
     OperandFields operands[kMaxOperands];
     VectorRegisters vectors;
+    Pos operands_start;  // from the first operand to just past the ";"
+    Pos operands_end;
 };
+
+// At most the bytes of the scanned instruction's record: its header exactly, and twice the text of its operands.
+// Every operand the scanner reads takes at most twice the bytes of its text and the "," or ";" after it: a register
+// or number takes a tag and a varint of at most half its digits' count and one; a label a tag, its text and, when
+// long, a varint of its length; a vector two bytes and its registers. So the record is written with no measuring
+// pass, into room for this bound.
+std::size_t record_bound(const Scanned& scanned) {
+    namespace e = ast::encoding;
+    std::size_t header = 2 + e::varint_size(scanned.mnemonic);
+    if (scanned.guard) header += e::varint_size(*scanned.guard);
+    if (!scanned.modifiers.empty()) header += e::varint_size(scanned.modifiers.size()) + scanned.modifiers.size();
+    return header + 2 * (scanned.operands_end - scanned.operands_start);
+}
 
 bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
     const char* text = in.text.data();
@@ -269,6 +284,7 @@ bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
     if (!scan.skip_blanks(p)) return false;
 
     // (operand (_ "," _ operand)*)? _ ";"
+    out.operands_start = p;
     if (s[p] != ';') {
         while (true) {
             if (out.count == Scanned::kMaxOperands) return false;
@@ -286,6 +302,7 @@ bool scan(const Input& in, Pos pos, Scanned& out, Pos& end) {
         }
     }
     ZORVANE_DEBUG_CHECK(p <= in.last_semicolon && s[p] == ';', "the fast scanner ends an instruction off its \";\"");
+    out.operands_end = p + 1;
     end = skip_ws(in, p + 1);
     return true;
 }
@@ -320,9 +337,8 @@ bool fast_instruction_write(const Input& in, Pos pos, ast::TreeWriter* writer, P
     Scanned scanned;
     if (!scan(in, pos, scanned, end)) return false;
     if (writer == nullptr) return true;
-    encoding::Measure measure;
-    put_scanned(measure, scanned);
-    writer->instruction_record(measure.size, [&scanned](encoding::Store& store) { put_scanned(store, scanned); });
+    writer->instruction_record_within(record_bound(scanned),
+                                      [&scanned](encoding::Store& store) { put_scanned(store, scanned); });
     return true;
 }
 
