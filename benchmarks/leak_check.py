@@ -1,7 +1,7 @@
 """Parses, walks and renders the real corpus over and over and checks that the process's memory stays flat.
 
 Every iteration parses each corpus file with parse_ptx (walking every property and rendering every object of the
-files that parse, taking the error path for the others), runs parse_instruction and parse_function_body_line over
+files that parse, and again of a few records kept after their tree is gone; taking the error path for the others), runs parse_instruction and parse_function_body_line over
 a sample of their lines, and takes the out-of-range, encoding and argument error paths. After a few warm-up
 iterations the resident set size and the interpreter's count of allocated blocks must stop growing.
 
@@ -112,8 +112,21 @@ def load(corpus, max_lines):
     return files, lines[::step][:max_lines]
 
 
+def survivors(tree):
+    """Records of a tree to keep after it is gone: they share its storage, which must go with the last of them."""
+    if not tree.functions:
+        return [tree.header]
+    function = tree.functions[-1]
+    kept = [function, function.body, function.signature, *function.body.instructions[:3]]
+    instructions = function.body.instructions
+    if instructions:
+        kept.append(tree.get_instruction(instructions[-1].offset))
+    return kept
+
+
 def iteration(files, lines):
     objects = parsed = failed = 0
+    kept = []
     for text in files:
         try:
             tree = zorvane.parse_ptx(text)
@@ -123,7 +136,10 @@ def iteration(files, lines):
             continue
         parsed += 1
         objects += walk_file(tree)
+        kept += survivors(tree)
         del tree
+    objects += walk(kept)
+    del kept
     for line in lines:
         for function in (zorvane.parse_instruction, zorvane.parse_function_body_line):
             try:

@@ -1,5 +1,6 @@
 # The example program: it reports a module, with or without a byte-order mark, and turns a parse error into
 # FILE:LINE:COL on stderr.
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -14,8 +15,9 @@ SAMPLE = (REPO_ROOT / "examples" / "vector_sum.ptx").read_text(encoding="utf-8")
 
 
 def inspect(path):
-    module_dir = str(Path(zorvane.__file__).resolve().parent)
-    env = {"PYTHONPATH": module_dir, "PATH": "/usr/bin:/bin"}
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in [str(Path(zorvane.__file__).resolve().parent),
+                                                     env.get("PYTHONPATH")] if p)
     return subprocess.run([sys.executable, str(INSPECT), str(path)], capture_output=True, text=True, env=env,
                           timeout=60)
 
