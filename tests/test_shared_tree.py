@@ -242,8 +242,8 @@ def test_only_records_keep_the_storage_of_their_parse(kept, keeps_storage):
                           text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     left = int(done.stdout)
-    # The tree of a million instructions takes about 8 MiB.
+    # The tree of a million instructions takes about 17 MiB; the interpreter's own allocations leave a few MiB.
     if keeps_storage:
-        assert left > 6 * 2**20
+        assert left > 12 * 2**20
     else:
-        assert left < 2 * 2**20
+        assert left < 5 * 2**20
