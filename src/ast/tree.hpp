@@ -243,47 +243,69 @@ private:
     const Byte* at_;
 };
 
+// The function records of a file in written order, in pages that never move: the list grows without copying
+// what it holds, so that it takes the bytes of its entries and never twice as many.
+class FunctionList {
+public:
+    void push_back(const Byte* function) {
+        if (size_ % kPage == 0) {
+            // Room in the list of pages first, so that the page below cannot be lost.
+            if (pages_.size() == pages_.capacity()) pages_.reserve(2 * pages_.size() + 4);
+            pages_.push_back(std::make_unique_for_overwrite<const Byte*[]>(kPage));
+        }
+        pages_.back()[size_++ % kPage] = function;
+    }
+    std::size_t size() const noexcept { return size_; }
+    template <class F>
+    void for_each(F&& f) const {
+        for (std::size_t i = 0; i < size_; ++i) f(pages_[i / kPage][i % kPage]);
+    }
+    std::size_t capacity() const noexcept { return pages_.size() * kPage * sizeof(const Byte*); }
+
+private:
+    static constexpr std::size_t kPage = 1024;
+    std::vector<std::unique_ptr<const Byte*[]>> pages_;
+    std::size_t size_ = 0;
+};
+
 class FileRef {
 public:
-    FileRef(const Byte* record, const Byte* const* functions, std::size_t function_count) noexcept
-        : at_{record}, functions_{functions}, function_count_{function_count} {}
+    FileRef(const Byte* record, const FunctionList* functions) noexcept : at_{record}, functions_{functions} {}
     const Byte* record() const noexcept { return at_; }
 
     PTXHeader header() const;
     class Functions {
     public:
-        Functions(const Byte* const* records, std::size_t count) noexcept : records_{records}, count_{count} {}
-        std::size_t size() const noexcept { return count_; }
+        explicit Functions(const FunctionList* list) noexcept : list_{list} {}
+        std::size_t size() const noexcept { return list_->size(); }
         template <class F>
         void for_each(F&& f) const {
-            for (std::size_t i = 0; i < count_; ++i) f(FunctionRef{records_[i]});
+            list_->for_each([&f](const Byte* record) { f(FunctionRef{record}); });
         }
 
     private:
-        const Byte* const* records_;
-        std::size_t count_;
+        const FunctionList* list_;
     };
-    Functions functions() const noexcept { return Functions{functions_, function_count_}; }
+    Functions functions() const noexcept { return Functions{functions_}; }
 
 private:
     const Byte* at_;
-    const Byte* const* functions_;
-    std::size_t function_count_;
+    const FunctionList* functions_;
 };
 
 // The records of one parse, owned.
 class ParsedFile {
 public:
-    ParsedFile(Arena arena, const Byte* file, std::vector<const Byte*> functions) noexcept
+    ParsedFile(Arena arena, const Byte* file, FunctionList functions) noexcept
         : arena_{std::move(arena)}, file_{file}, functions_{std::move(functions)} {}
-    FileRef root() const noexcept { return FileRef{file_, functions_.data(), functions_.size()}; }
+    FileRef root() const noexcept { return FileRef{file_, &functions_}; }
     // The bytes that the tree takes.
-    std::size_t capacity() const noexcept { return arena_.capacity() + functions_.capacity() * sizeof(const Byte*); }
+    std::size_t capacity() const noexcept { return arena_.capacity() + functions_.capacity(); }
 
 private:
     Arena arena_;
     const Byte* file_;
-    std::vector<const Byte*> functions_;
+    FunctionList functions_;
 };
 
 // What the parser writes into a tree while it reads a module: the header, then function by function, the record
@@ -365,7 +387,7 @@ private:
 
     Arena arena_;
     Byte* file_ = nullptr;
-    std::vector<const Byte*> functions_;
+    FunctionList functions_;
     std::size_t instructions_ = 0;  // of the function being written
     std::size_t statements_ = 0;
     std::size_t parameters_ = 0;
