@@ -1,9 +1,12 @@
-// Character classes of the token rules, shared by the marking rules and the first-pass instruction scanner.
+// Character classes and register families of the token rules, shared by the marking rules and the first-pass
+// instruction scanner.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 
+#include "ast/encoding.hpp"
 #include "peg/terminals.hpp"
 
 namespace zorvane::parser {
@@ -23,5 +26,16 @@ inline constexpr std::array<bool, 256> kModifierChars = [] {
 constexpr bool is_modifier_char(unsigned char c) {
     return kModifierChars[c];
 }
+
+// The registers written as a prefix and a number, in the order the register rule tries them, and the variant each
+// gives: the rule's table of written forms and the scanner's reader of numbered registers must both follow it,
+// which each checks when it is compiled.
+struct NumberedFamily {
+    std::string_view prefix;
+    ast::encoding::RegisterKind kind;
+};
+inline constexpr std::array<NumberedFamily, 3> kNumberedFamilies{{{"%rd", ast::encoding::RegisterKind::Wide},
+                                                                  {"%r", ast::encoding::RegisterKind::General},
+                                                                  {"%f", ast::encoding::RegisterKind::Float}}};
 
 }  // namespace zorvane::parser

@@ -86,6 +86,12 @@ struct Scanner {
 
     // parse_register: "%r", "%rd" and "%f" with a number directly, anything else as a special register (only those
     // three families have numbers, so the rule cannot overflow there).
+    static_assert(kNumberedFamilies.size() == 3 && kNumberedFamilies[0].prefix == "%rd" &&
+                      kNumberedFamilies[0].kind == RegisterKind::Wide && kNumberedFamilies[1].prefix == "%r" &&
+                      kNumberedFamilies[1].kind == RegisterKind::General && kNumberedFamilies[2].prefix == "%f" &&
+                      kNumberedFamilies[2].kind == RegisterKind::Float,
+                  "the scanner reads the numbered families %rd, %r and %f: a family added to the rule must be read "
+                  "here too");
     bool read_register(Pos pos, RegisterFields& out, Pos& end) const {
         if (s[pos] != '%') return false;
         const unsigned char second = s[pos + 1];

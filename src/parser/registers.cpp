@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "parser/char_classes.hpp"
 #include "parser/rules.hpp"
 #include "peg/terminals.hpp"
 
@@ -87,6 +88,22 @@ constexpr bool longer_forms_first() {
     return true;
 }
 static_assert(longer_forms_first());
+
+// The numbered forms of the table are the shared families, in their order.
+constexpr bool numbered_forms_are_the_families() {
+    std::size_t next = 0;
+    for (const RegisterForm& form : kForms) {
+        if (form.family == Family::Special) continue;
+        if (next == kNumberedFamilies.size()) return false;
+        const NumberedFamily& family = kNumberedFamilies[next++];
+        const auto kind = form.family == Family::Wide      ? ast::encoding::RegisterKind::Wide
+                          : form.family == Family::General ? ast::encoding::RegisterKind::General
+                                                           : ast::encoding::RegisterKind::Float;
+        if (form.text != family.prefix || kind != family.kind) return false;
+    }
+    return next == kNumberedFamilies.size();
+}
+static_assert(numbered_forms_are_the_families(), "the register rule's numbered forms differ from kNumberedFamilies");
 
 // Every form starts with "%", so the byte after it picks the few forms that can match; each group keeps the order
 // of trial. The forms of byte b are kForms[members[begin[b]]] .. kForms[members[begin[b + 1] - 1]].
