@@ -1,6 +1,7 @@
 """Hostile callers and hostile texts: constructor arguments that free one another while they are converted, objects
-that never got a value, a parse cut short by interpreter shutdown or by an exhausted address space, an import that a
-subinterpreter refused, and texts or sequences whose counts would make a call reserve far more memory than they hold.
+that never got a value, a parse cut short by interpreter shutdown or by an exhausted address space, and texts or
+sequences whose counts would make a call reserve far more memory than they hold. (A refused import in a
+subinterpreter is tested in test_module.py.)
 
 A fault of this kind takes the whole process down rather than failing one assertion, so every case that can crash
 runs in a child interpreter of its own and is judged by that child's exit status and report.
@@ -411,60 +412,6 @@ def test_reconstruction_helpers_make_no_object_without_a_value(make, how):
         return
     # A class that takes no arguments (Param) may well make a real object; nothing else may come out.
     assert describe(obj) == describe(make())
-
-
-# ---------------------------------------------------------------------------------------------------------------
-# A subinterpreter that is refused the import (as a single-phase module) must leave the module to the main
-# interpreter, whichever tried first.
-
-SUBINTERPRETER_FIRST = r"""
-import json, os, sys, tempfile
-try:
-    import _interpreters as interpreters
-except ImportError:
-    try:
-        import _xxsubinterpreters as interpreters
-    except ImportError:
-        print(json.dumps({"sub": "unavailable"}))
-        raise SystemExit(0)
-out = os.path.join(tempfile.mkdtemp(), "result")
-script = '''
-import sys
-sys.path[:0] = %r
-try:
-    import zorvane
-    zorvane.parse_instruction("ret;")
-except ImportError as exc:
-    result = "ImportError: " + str(exc)
-else:
-    result = "imported"
-with open(%r, "w") as f:
-    f.write(result)
-''' % (sys.path, out)
-interp = interpreters.create()
-interpreters.run_string(interp, script)
-interpreters.destroy(interp)
-with open(out) as f:
-    sub = f.read()
-try:
-    import zorvane
-    main = "parsed" if zorvane.parse_instruction("ret;") is not None else "no instruction"
-except ImportError as exc:
-    main = "ImportError: " + str(exc)
-print(json.dumps({"sub": sub, "main": main}))
-"""
-
-
-def test_main_interpreter_imports_after_a_subinterpreter_was_refused():
-    child = run_child(SUBINTERPRETER_FIRST, prelude=False)
-    assert child.returncode == 0, str(child)
-    outcome = child.result
-    if outcome["sub"] == "unavailable":
-        pytest.skip("this interpreter offers no subinterpreters")
-    if outcome["sub"] == "imported":
-        pytest.skip("this interpreter's subinterpreter imported the module, which then belongs to it")
-    assert outcome["sub"].startswith("ImportError: "), str(child)
-    assert outcome["main"] == "parsed", str(child)
 
 
 # ---------------------------------------------------------------------------------------------------------------
