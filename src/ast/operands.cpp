@@ -2,6 +2,7 @@
 #include "ast/operands.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <iterator>
 
@@ -18,12 +19,8 @@ Overloaded(Ts...) -> Overloaded<Ts...>;
 
 void append_number(std::string& out, std::uint64_t n) {
     char digits[20];
-    int len = 0;
-    do {
-        digits[len++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    while (len > 0) out += digits[--len];
+    const auto written = std::to_chars(std::begin(digits), std::end(digits), n);
+    out.append(digits, written.ptr);
 }
 
 // Decodes one UTF-8 character; the texts come from Python or from the parser, so they are valid UTF-8.
@@ -57,11 +54,21 @@ bool is_printable(char32_t cp) {
 
 }  // namespace
 
+// Printable ASCII but the quote and the backslash: written as it is, which is nearly every character of a name.
+constexpr bool is_plain(unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+
 void append_quoted(std::string& out, std::string_view text) {
     out += '"';
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t start = i;
+        while (i < text.size() && is_plain(static_cast<unsigned char>(text[i]))) ++i;
+        if (i != start) {
+            out.append(text.substr(start, i - start));
+            continue;
+        }
         char32_t cp = decode(text, i);
         switch (cp) {
             case '"':

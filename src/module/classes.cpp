@@ -240,6 +240,7 @@ PyObject* instruction_str(PyObject* self) {
     return guarded([self] {
         const ast::InstructionRef instruction = value_of<ast::InstructionRef>(self);
         std::string text;
+        text.reserve(128);  // most texts fit: one allocation instead of several as it grows
         ast::append_instruction_text_head(text, instruction.opcode(), instruction.modifiers());
         bool first = true;
         instruction.operands().for_each([&](const encoding::OperandFields& op) {
