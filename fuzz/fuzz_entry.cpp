@@ -342,14 +342,14 @@ void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view 
     const ast::InstructionIndex index{file};
     check(index.instruction_count() == total, "instruction count differs from the functions' instructions");
     for (std::size_t i = 0; i < offsets.size(); ++i) {
-        const std::optional<ast::InstructionIndex::Found> found = index.find(offsets[i]);
-        check(found.has_value(), "instruction missing from the instruction lookup");
-        check(found->number == i && found->instruction.offset() == offsets[i],
+        const std::optional<std::size_t> number = index.number_of(offsets[i]);
+        check(number.has_value(), "instruction missing from the instruction lookup");
+        check(*number == i && index.instruction(i).offset() == offsets[i],
               "instruction lookup points at another instruction");
         // An offset inside the mnemonic starts no instruction.
-        check(!index.find(offsets[i] + 1), "instruction lookup finds an offset inside a mnemonic");
+        check(!index.number_of(offsets[i] + 1), "instruction lookup finds an offset inside a mnemonic");
     }
-    check(!index.find(text.size() + 1), "instruction lookup finds an offset past the text");
+    check(!index.number_of(text.size() + 1), "instruction lookup finds an offset past the text");
     std::vector<std::string> referenced;
     ast::for_each_referenced_label(file, [&referenced](std::string_view l) { referenced.emplace_back(l); });
     check(referenced == labels, "referenced labels differ from the operands' labels");

@@ -280,7 +280,9 @@ ParsedFile TreeWriter::finish() && {
 // ---- Instruction index
 
 InstructionIndex::InstructionIndex(FileRef file) {
-    std::uint64_t previous = 0;
+    std::size_t count = 0;
+    file.functions().for_each([&count](FunctionRef function) { count += function.body().instructions().size(); });
+    offsets_.reserve(count);
     file.functions().for_each([&](FunctionRef function) {
         detail::BodyCursor cursor{detail::body_stream(function.record())};
         std::size_t in_function = 0;
@@ -291,33 +293,33 @@ InstructionIndex::InstructionIndex(FileRef file) {
             if (!is_kind(*record, RecordKind::Instruction)) continue;
             const std::uint64_t offset = InstructionRef{record}.offset();
             // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
-            if (count_ != 0 && offset <= previous)
-                throw peg::InternalError{"instruction offsets do not ascend through the file"};
-            previous = offset;
-            if (in_function % kCheckpointEvery == 0) checkpoints_.push_back({offset, before, count_});
+            ZORVANE_CHECK(offsets_.empty() || offset > offsets_.back(), "instruction offsets do not ascend");
+            if (in_function % kCheckpointEvery == 0) checkpoints_.push_back({offsets_.size(), before});
+            offsets_.push_back(offset);
             ++in_function;
-            ++count_;
         }
     });
     checkpoints_.shrink_to_fit();
 }
 
-std::optional<InstructionIndex::Found> InstructionIndex::find(std::uint64_t offset) const noexcept {
-    auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), offset,
-                                  [](std::uint64_t o, const Checkpoint& c) { return o < c.offset; });
-    if (after == checkpoints_.begin()) return std::nullopt;
+std::optional<std::size_t> InstructionIndex::number_of(std::uint64_t offset) const noexcept {
+    const auto at = std::lower_bound(offsets_.begin(), offsets_.end(), offset);
+    if (at == offsets_.end() || *at != offset) return std::nullopt;
+    return static_cast<std::size_t>(at - offsets_.begin());
+}
+
+InstructionRef InstructionIndex::instruction(std::size_t number) const noexcept {
+    const auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), number,
+                                        [](std::size_t n, const Checkpoint& c) { return n < c.number; });
     const Checkpoint& start = *(after - 1);
     detail::BodyCursor cursor{start.stream};
-    std::size_t number = start.number;
-    while (const Byte* record = cursor.next()) {
+    std::size_t at = start.number;
+    while (true) {
+        const Byte* record = cursor.next();
         if (!is_kind(*record, RecordKind::Instruction)) continue;
-        const InstructionRef instruction{record};
-        const std::uint64_t at = instruction.offset();
-        if (at == offset) return Found{instruction, number};
-        if (at > offset) return std::nullopt;
-        ++number;
+        if (at == number) return InstructionRef{record};
+        ++at;
     }
-    return std::nullopt;
 }
 
 }  // namespace zorvane::ast

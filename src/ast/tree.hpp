@@ -394,27 +394,26 @@ private:
     encoding::InstructionBuilder builder_;
 };
 
-// Finds instructions by the offset of their mnemonic. Offsets ascend through a file, so a sparse list of every
-// function's first instruction and every 32nd after it leads to the instruction after a few records.
+// Finds instructions by the offset of their mnemonic, which ascends through a file: a list of every instruction's
+// offset gives its number among all of them, and a sparse list of where the records of every function's first
+// instruction and every 32nd after it start leads to its record after a few more.
 class InstructionIndex {
 public:
     explicit InstructionIndex(FileRef file);
 
-    struct Found {
-        InstructionRef instruction;
-        std::size_t number;  // among all instructions of the file, in order
-    };
-    std::optional<Found> find(std::uint64_t offset) const noexcept;
-    std::size_t instruction_count() const noexcept { return count_; }
+    // The number of the instruction whose mnemonic starts at `offset`, if any.
+    std::optional<std::size_t> number_of(std::uint64_t offset) const noexcept;
+    // The instruction of a number below instruction_count().
+    InstructionRef instruction(std::size_t number) const noexcept;
+    std::size_t instruction_count() const noexcept { return offsets_.size(); }
 
 private:
     struct Checkpoint {
-        std::uint64_t offset;
-        const Byte* stream;  // where the cursor reading this instruction's record starts
         std::size_t number;
+        const Byte* stream;  // where the cursor reading this instruction's record starts
     };
+    std::vector<std::uint64_t> offsets_;
     std::vector<Checkpoint> checkpoints_;
-    std::size_t count_ = 0;
 };
 
 }  // namespace zorvane::ast

@@ -284,23 +284,24 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         FileState& state = object->state;
         // Made once, on the first lookup: many callers never look one up, and a parse need not pay for it.
         if (!state.index) state.index = std::make_unique<ast::InstructionIndex>(object->value);
-        const std::optional<ast::InstructionIndex::Found> found = state.index->find(offset);
-        if (!found) Py_RETURN_NONE;
+        const std::optional<std::size_t> number = state.index->number_of(offset);
+        if (!number) Py_RETURN_NONE;
         const std::size_t count = state.index->instruction_count();
-        ZORVANE_CHECK(found->number < count, "the instruction lookup gave a number past the instruction count");
+        ZORVANE_CHECK(*number < count, "the instruction lookup gave a number past the instruction count");
 
-        if (state.instructions.slot(found->number, count) == nullptr) {
-            PyObject* made = new_view(found->instruction, object->storage);
+        if (state.instructions.slot(*number, count) == nullptr) {
+            PyObject* made = new_view(state.index->instruction(*number), object->storage);
             if (made == nullptr) return nullptr;
-            // Making the object can run a garbage collection, and so other Python code, which may have asked for
-            // the same instruction meanwhile; the first object made stays the one handed out.
-            PyObject*& cached = state.instructions.slot(found->number, count);
+            // Making the first object of the class makes the class, which can run a garbage collection and so
+            // other Python code, which may have asked for the same instruction meanwhile; the first object made
+            // stays the one handed out.
+            PyObject*& cached = state.instructions.slot(*number, count);
             if (cached == nullptr)
                 cached = made;
             else
                 Py_DECREF(made);
         }
-        return Py_NewRef(state.instructions.slot(found->number, count));
+        return Py_NewRef(state.instructions.slot(*number, count));
     });
 }
 
