@@ -116,15 +116,6 @@ OperandFields get_operand(const Byte*& p) noexcept {
     return op;
 }
 
-RegisterFields vector_register(const OperandFields& op, std::size_t i) noexcept {
-    const Byte* p = op.vector_bytes;
-    for (std::size_t k = 0;; ++k) {
-        const auto kind = static_cast<RegisterKind>(*p++);
-        RegisterFields reg = get_register_payload(kind, p);
-        if (k == i) return reg;
-    }
-}
-
 OperandFields fields_of(const PTXOperand& op) noexcept {
     OperandFields fields{};
     fields.kind = static_cast<OperandKind>(op.index());

@@ -287,8 +287,6 @@ void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_reg
 
 // Reads one operand and leaves `p` after it; texts and the vector's registers stay views into the bytes.
 OperandFields get_operand(const Byte*& p) noexcept;
-// The i-th register of a vector operand read by get_operand (its registers are read in order, so this walks).
-RegisterFields vector_register(const OperandFields& op, std::size_t i) noexcept;
 
 OperandFields fields_of(const PTXOperand& op) noexcept;
 PTXOperand operand_from(const OperandFields& op);

@@ -92,8 +92,8 @@ class FunctionRef;
 
 namespace detail {
 
-// A cursor over a body stream: each call gives the next record (its first byte, the tag), following links, or
-// nullptr at the end record.
+// A cursor over a function's stream of records: each call gives the next record (its first byte, the tag), following
+// links, or nullptr at the end record.
 class BodyCursor {
 public:
     explicit BodyCursor(const Byte* stream) noexcept : p_{stream} {}
@@ -104,7 +104,7 @@ private:
     const Byte* p_;
 };
 
-// Where the body stream of a function record starts.
+// Where the stream of a function record (its parameters, then its body) starts.
 const Byte* body_stream(const Byte* function) noexcept;
 
 }  // namespace detail
