@@ -56,8 +56,13 @@ struct Append {
 
 // ---- Numbers and texts
 
+// The numbers written are mostly small: comparisons answer those before the general count.
 constexpr std::size_t varint_size(std::uint64_t v) noexcept {
-    return (static_cast<std::size_t>(std::bit_width(v | 1)) + 6) / 7;
+    if (v < (std::uint64_t{1} << 7)) return 1;
+    if (v < (std::uint64_t{1} << 14)) return 2;
+    if (v < (std::uint64_t{1} << 21)) return 3;
+    if (v < (std::uint64_t{1} << 28)) return 4;
+    return (static_cast<std::size_t>(std::bit_width(v)) + 6) / 7;
 }
 
 template <class Sink>
@@ -164,7 +169,7 @@ RegisterFields fields_of(const PTXRegister& reg) noexcept;
 PTXRegister register_from(const RegisterFields& reg);
 
 template <class Sink>
-void put_register_payload(Sink& out, const RegisterFields& reg) {
+[[gnu::always_inline]] inline void put_register_payload(Sink& out, const RegisterFields& reg) {
     switch (reg.kind) {
         case RegisterKind::Special:
             out.byte(static_cast<Byte>(reg.special));
