@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +39,24 @@ bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
     return false;
 }
 
+// The text a parse reads: the str's own UTF-8 bytes, or, in a build with debug checks, a copy of exactly their
+// length: the interpreter's buffer ends in a NUL, behind which the sanitizer would not see a read one byte too far.
+class TextToParse {
+public:
+    explicit TextToParse(std::string_view text) : view_{text} {
+        if constexpr (peg::kDebugChecks) {
+            copy_ = std::make_unique_for_overwrite<char[]>(text.size());
+            if (!text.empty()) std::memcpy(copy_.get(), text.data(), text.size());
+            view_ = std::string_view{copy_.get(), text.size()};
+        }
+    }
+    std::string_view view() const noexcept { return view_; }
+
+private:
+    std::string_view view_;
+    std::unique_ptr<char[]> copy_;
+};
+
 // Below this size a parse takes well under a millisecond, less than other threads would gain.
 constexpr std::size_t kThreadsAllowedFrom = 64 * 1024;
 
@@ -60,8 +80,10 @@ peg::Outcome<ast::ParsedFile> parse_program_letting_threads_run(std::string_view
 
 PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        std::string_view text;
-        if (!text_argument(parse_ptx_signature, args, nargs, kwnames, text)) return nullptr;
+        std::string_view argument;
+        if (!text_argument(parse_ptx_signature, args, nargs, kwnames, argument)) return nullptr;
+        const TextToParse to_parse{argument};
+        const std::string_view text = to_parse.view();
         // A long parse lets other threads run, so that a program can parse several modules at once. The text stays
         // valid and unchanged meanwhile: the caller holds the str, and a str never changes. A thread that runs while
         // the interpreter is already shutting down keeps the lock, so that it can finish the call.
@@ -78,9 +100,10 @@ PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        std::string_view text;
-        if (!text_argument(parse_instruction_signature, args, nargs, kwnames, text)) return nullptr;
-        peg::Outcome<ast::PackedInstruction> outcome = parser::parse_single_instruction(text);
+        std::string_view argument;
+        if (!text_argument(parse_instruction_signature, args, nargs, kwnames, argument)) return nullptr;
+        const TextToParse to_parse{argument};
+        peg::Outcome<ast::PackedInstruction> outcome = parser::parse_single_instruction(to_parse.view());
         if (outcome.value) return new_instruction_object(std::move(*outcome.value));
         Py_RETURN_NONE;
     });
@@ -88,9 +111,10 @@ PyObject* parse_instruction(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* parse_function_body_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        std::string_view text;
-        if (!text_argument(parse_function_body_line_signature, args, nargs, kwnames, text)) return nullptr;
-        peg::Outcome<ast::BodyItem> outcome = parser::parse_function_body_line(text);
+        std::string_view argument;
+        if (!text_argument(parse_function_body_line_signature, args, nargs, kwnames, argument)) return nullptr;
+        const TextToParse to_parse{argument};
+        peg::Outcome<ast::BodyItem> outcome = parser::parse_function_body_line(to_parse.view());
         if (outcome.value) return new_body_item_object(std::move(*outcome.value));
         Py_RETURN_NONE;
     });
