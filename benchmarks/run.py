@@ -562,17 +562,20 @@ def library_jobs(json_str: str, json_bytes: bytes, xml_bytes: bytes, size: int):
     and (name, reason) for those left out. Each job returns its document, so that freeing it is not timed."""
     jobs, missing = [], []
 
+    def walk(doc):
+        counter = [0] * size
+        n = 0
+        for fn in doc["functions"]:
+            for ins in fn["body"]["instructions"]:
+                counter[ins["opcode"]] += 1
+                for op in ins["operands"]:
+                    n += op["kind"] == "reg"
+        return counter, n
+
     def loads_job(loads, text):
         def job():
             doc = loads(text)
-            counter = [0] * size
-            n = 0
-            for fn in doc["functions"]:
-                for ins in fn["body"]["instructions"]:
-                    counter[ins["opcode"]] += 1
-                    for op in ins["operands"]:
-                        n += op["kind"] == "reg"
-            return doc, counter, n
+            return doc, *walk(doc)
         return job
 
     jobs.append(("json.loads", loads_job(json.loads, json_str)))
@@ -628,14 +631,7 @@ def library_jobs(json_str: str, json_bytes: bytes, xml_bytes: bytes, size: int):
         def simdjson_job():
             parser = simdjson.Parser()
             doc = parser.parse(json_bytes)
-            counter = [0] * size
-            n = 0
-            for fn in doc["functions"]:
-                for ins in fn["body"]["instructions"]:
-                    counter[ins["opcode"]] += 1
-                    for op in ins["operands"]:
-                        n += op["kind"] == "reg"
-            return parser, doc, counter, n
+            return parser, doc, *walk(doc)
 
         jobs.append(("pysimdjson (lazy proxies)", simdjson_job))
 

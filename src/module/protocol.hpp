@@ -278,22 +278,7 @@ bool from_python(PyObject* obj, ast::PackedInstruction& out);
 
 // ---- Objects
 
-template <class T, class Arg>
-PyObject* new_instance(PyTypeObject* type, Arg&& value) {
-    static_assert(!is_view<T>(), "views are made by new_view");
-    void* memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
-    if (memory == nullptr) return PyErr_NoMemory();
-    Object<T>* object;
-    try {
-        object = new (memory) Object<T>{PyObject{}, {}, T(std::forward<Arg>(value)), {}};
-    } catch (...) {
-        PyObject_Free(memory);
-        throw;
-    }
-    return PyObject_Init(&object->ob_base, type);
-}
-
-// The same for a value that `make()` returns, which is made where the object holds it.
+// A new object of `type` holding the T that `make()` returns, made where the object holds it.
 template <class T, class Make>
 PyObject* new_instance_made(PyTypeObject* type, Make&& make) {
     static_assert(!is_view<T>(), "views are made by new_view");
@@ -307,6 +292,12 @@ PyObject* new_instance_made(PyTypeObject* type, Make&& make) {
         throw;
     }
     return PyObject_Init(&object->ob_base, type);
+}
+
+// The same holding a copy of `value`, or `value` itself moved in.
+template <class T, class Arg>
+PyObject* new_instance(PyTypeObject* type, Arg&& value) {
+    return new_instance_made<T>(type, [&value] { return T(std::forward<Arg>(value)); });
 }
 
 // A view of `ref`, sharing `storage` (a new reference is taken), or owning the block `ref` points at when there is
