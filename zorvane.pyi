@@ -6,8 +6,8 @@
 # under `typing.TYPE_CHECKING` (or write the annotations as strings), since `from zorvane import PTXOperand` fails at
 # run time.
 #
-# Tree objects are immutable and compare by identity. Every property read returns new objects made from a copy of
-# the value, so two reads are never `==`; compare enumeration members with int().
+# Tree objects are immutable and compare by identity. Every property read returns new objects, so two reads are
+# never `==`; compare enumeration members with int().
 
 from collections.abc import Sequence
 from typing import ClassVar, Literal, Never, SupportsIndex, TypeAlias, final, overload

@@ -215,7 +215,8 @@ inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
     return cache;
 }
 
-// ---- Conversions, native to Python: each call makes new objects from a copy of the value.
+// ---- Conversions, native to Python: each call makes new objects; leaves copy their value out, views share the
+// storage of their parse.
 
 inline PyObject* to_python(const std::string& text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
