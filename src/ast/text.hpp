@@ -79,15 +79,6 @@ public:
         release();
         bytes_[kTag] = 0;
     }
-    // As assign, for a text that `readable` bytes can be read from: a short one is taken in one fixed-size copy
-    // instead of a library call. The bytes copied past its end are never read.
-    void assign_from(const char* text, std::size_t size, std::size_t readable) {
-        if (size > kTag || readable < sizeof bytes_) return assign({text, size});
-        release();
-        std::memcpy(bytes_, text, sizeof bytes_);
-        bytes_[kTag] = static_cast<char>(size);
-    }
-
     bool empty() const noexcept { return bytes_[kTag] == 0; }
     std::size_t size() const noexcept { return view().size(); }
     std::string_view view() const noexcept {

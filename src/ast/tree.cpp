@@ -27,8 +27,9 @@ constexpr std::size_t kStatementsAt = kInstructionsAt + sizeof(std::uint32_t);
 constexpr std::size_t kParametersAt = kStatementsAt + sizeof(std::uint32_t);
 constexpr std::size_t kFunctionFixed = kParametersAt + sizeof(std::uint32_t);
 
-// Every instruction has a checkpoint this many after the last one of its function.
+// The instruction index keeps a place before every so many instructions, and after so many records between.
 constexpr std::size_t kCheckpointEvery = 32;
+constexpr std::size_t kRecordsBetween = 512;
 
 std::uint32_t checked_count(std::size_t count, const char* what) {
     if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function holds more than 4294967295 "} + what};
@@ -279,43 +280,75 @@ ParsedFile TreeWriter::finish() && {
 
 // ---- Instruction index
 
-InstructionIndex::InstructionIndex(FileRef file) {
+InstructionIndex::InstructionIndex(FileRef file) : file_{file} {
     std::size_t count = 0;
     file.functions().for_each([&count](FunctionRef function) { count += function.body().instructions().size(); });
-    offsets_.reserve(count);
+    deltas_.reserve(count);
+    std::size_t function_index = 0;
+    std::size_t records_since = 0;
     file.functions().for_each([&](FunctionRef function) {
         detail::BodyCursor cursor{detail::body_stream(function.record())};
-        std::size_t in_function = 0;
         while (true) {
             const Byte* before = cursor.position();
             const Byte* record = cursor.next();
             if (record == nullptr) break;
-            if (!is_kind(*record, RecordKind::Instruction)) continue;
-            const std::uint64_t offset = InstructionRef{record}.offset();
-            // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
-            ZORVANE_CHECK(offsets_.empty() || offset > offsets_.back(), "instruction offsets do not ascend");
-            if (in_function % kCheckpointEvery == 0) checkpoints_.push_back({offsets_.size(), before});
-            offsets_.push_back(offset);
-            ++in_function;
+            const bool is_instruction = is_kind(*record, RecordKind::Instruction);
+            if ((is_instruction && deltas_.size() % kCheckpointEvery == 0) || ++records_since == kRecordsBetween) {
+                checkpoints_.push_back({deltas_.size(), before, function_index});
+                records_since = 0;
+            }
+            if (is_instruction) add_offset(InstructionRef{record}.offset());
         }
+        ++function_index;
     });
-    checkpoints_.shrink_to_fit();
+}
+
+void InstructionIndex::add_offset(std::uint64_t offset) {
+    const std::size_t number = deltas_.size();
+    if (!blocks_.empty()) {
+        const Block& block = blocks_.back();
+        // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
+        ZORVANE_CHECK(offset > block.base + deltas_.back(), "instruction offsets do not ascend");
+        if (number - block.first < kCheckpointEvery && offset - block.base <= UINT16_MAX) {
+            deltas_.push_back(static_cast<std::uint16_t>(offset - block.base));
+            return;
+        }
+    }
+    blocks_.push_back({offset, number});
+    deltas_.push_back(0);
 }
 
 std::optional<std::size_t> InstructionIndex::number_of(std::uint64_t offset) const noexcept {
-    const auto at = std::lower_bound(offsets_.begin(), offsets_.end(), offset);
-    if (at == offsets_.end() || *at != offset) return std::nullopt;
-    return static_cast<std::size_t>(at - offsets_.begin());
+    // The last block that starts at or before `offset`.
+    const auto after = std::upper_bound(blocks_.begin(), blocks_.end(), offset,
+                                        [](std::uint64_t o, const Block& b) { return o < b.base; });
+    if (after == blocks_.begin()) return std::nullopt;
+    const Block& block = *(after - 1);
+    const std::uint64_t delta = offset - block.base;
+    if (delta > UINT16_MAX) return std::nullopt;
+    const std::size_t end = after == blocks_.end() ? deltas_.size() : after->first;
+    for (std::size_t i = block.first; i < end; ++i) {
+        if (deltas_[i] == delta) return i;
+        if (deltas_[i] > delta) break;
+    }
+    return std::nullopt;
 }
 
 InstructionRef InstructionIndex::instruction(std::size_t number) const noexcept {
+    // The last place before the instruction; the first instruction of the file has one.
     const auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), number,
                                         [](std::size_t n, const Checkpoint& c) { return n < c.number; });
     const Checkpoint& start = *(after - 1);
     detail::BodyCursor cursor{start.stream};
+    std::size_t function = start.function;
     std::size_t at = start.number;
     while (true) {
         const Byte* record = cursor.next();
+        if (record == nullptr) {
+            // The instruction lies in a later function.
+            cursor = detail::BodyCursor{detail::body_stream(file_.functions()[++function].record())};
+            continue;
+        }
         if (!is_kind(*record, RecordKind::Instruction)) continue;
         if (at == number) return InstructionRef{record};
         ++at;

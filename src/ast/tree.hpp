@@ -256,9 +256,10 @@ public:
         pages_.back()[size_++ % kPage] = function;
     }
     std::size_t size() const noexcept { return size_; }
+    const Byte* operator[](std::size_t i) const noexcept { return pages_[i / kPage][i % kPage]; }
     template <class F>
     void for_each(F&& f) const {
-        for (std::size_t i = 0; i < size_; ++i) f(pages_[i / kPage][i % kPage]);
+        for (std::size_t i = 0; i < size_; ++i) f((*this)[i]);
     }
     std::size_t capacity() const noexcept { return pages_.size() * kPage * sizeof(const Byte*); }
 
@@ -278,6 +279,7 @@ public:
     public:
         explicit Functions(const FunctionList* list) noexcept : list_{list} {}
         std::size_t size() const noexcept { return list_->size(); }
+        FunctionRef operator[](std::size_t i) const noexcept { return FunctionRef{(*list_)[i]}; }
         template <class F>
         void for_each(F&& f) const {
             list_->for_each([&f](const Byte* record) { f(FunctionRef{record}); });
@@ -339,7 +341,6 @@ public:
         finish_record(store.at, at + size);
         ++instructions_;
     }
-    // The record that `built` holds.
     // The same for a record of at most `bound` bytes, without measuring it first: its length is written in the
     // bytes that the bound's length would take.
     template <class Fill>
@@ -355,6 +356,7 @@ public:
         arena_.advance(store.at);
         ++instructions_;
     }
+    // The record that `built` holds.
     void instruction(const encoding::InstructionBuilder& built);
     void statement(const PTXStatement& stmt);
     // Where the rules build an instruction that the scanner left to them: kept for the whole parse, so that it
@@ -394,9 +396,11 @@ private:
     encoding::InstructionBuilder builder_;
 };
 
-// Finds instructions by the offset of their mnemonic, which ascends through a file: a list of every instruction's
-// offset gives its number among all of them, and a sparse list of where the records of every function's first
-// instruction and every 32nd after it start leads to its record after a few more.
+// Finds instructions by the offset of their mnemonic, which ascends through a file. The offsets are kept in blocks of
+// up to 32 instructions that span less than 64 KiB, each a base and two bytes an instruction, which give an
+// instruction's number among all of them; a sparse list of places in the functions' streams leads to its record
+// after a few more: a place before every 32nd instruction of the file, and one after every 512 records between, so
+// that neither many small functions nor long runs of statements make a list long or a walk far.
 class InstructionIndex {
 public:
     explicit InstructionIndex(FileRef file);
@@ -405,14 +409,23 @@ public:
     std::optional<std::size_t> number_of(std::uint64_t offset) const noexcept;
     // The instruction of a number below instruction_count().
     InstructionRef instruction(std::size_t number) const noexcept;
-    std::size_t instruction_count() const noexcept { return offsets_.size(); }
+    std::size_t instruction_count() const noexcept { return deltas_.size(); }
 
 private:
-    struct Checkpoint {
-        std::size_t number;
-        const Byte* stream;  // where the cursor reading this instruction's record starts
+    struct Block {
+        std::uint64_t base;  // the offset of its first instruction
+        std::size_t first;   // the number of that instruction
     };
-    std::vector<std::uint64_t> offsets_;
+    struct Checkpoint {
+        std::size_t number;    // of the next instruction from here
+        const Byte* stream;    // where a cursor reading on from here starts
+        std::size_t function;  // whose stream that is
+    };
+    void add_offset(std::uint64_t offset);
+
+    FileRef file_;
+    std::vector<Block> blocks_;
+    std::vector<std::uint16_t> deltas_;  // of each instruction's offset from its block's base
     std::vector<Checkpoint> checkpoints_;
 };
 

@@ -27,6 +27,7 @@
 #include "module/boundary.hpp"
 #include "module/compat.hpp"
 #include "module/pyref.hpp"
+#include "peg/check.hpp"
 
 namespace zorvane::module {
 
@@ -306,6 +307,9 @@ PyObject* new_instance(PyTypeObject* type, Arg&& value) {
 template <class R>
 PyObject* new_view(R ref, PyObject* storage) {
     static_assert(is_view<R>());
+    // Only an instruction can be a record of its own; any other view without storage would free a parse's arena.
+    if constexpr (!std::is_same_v<R, ast::InstructionRef>)
+        ZORVANE_CHECK(storage != nullptr, "a view of a parse's records without the storage of that parse");
     PyTypeObject* type = class_of<R>();
     void* memory = type == nullptr ? nullptr : PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
     if (memory == nullptr) {
@@ -382,7 +386,9 @@ void record_dealloc(PyObject* self) noexcept {
     if constexpr (is_view<T>()) {
         auto* object = reinterpret_cast<Object<T>*>(self);
         PyObject* storage = object->storage;
-        const ast::encoding::Byte* own = storage == nullptr ? object->value.record() : nullptr;
+        const ast::encoding::Byte* own = nullptr;
+        if constexpr (std::is_same_v<T, ast::InstructionRef>)
+            if (storage == nullptr) own = object->value.record();
         destroy_instance<T>(self);
         Py_XDECREF(storage);
         delete[] own;
