@@ -31,6 +31,13 @@ constexpr std::size_t kFunctionFixed = kParametersAt + sizeof(std::uint32_t);
 constexpr std::size_t kCheckpointEvery = 32;
 constexpr std::size_t kRecordsBetween = 512;
 
+// Where a function record's link directive stands, after its counts and offset.
+const Byte* after_offset(const Byte* function) noexcept {
+    const Byte* p = function + kFunctionFixed;
+    get_varint(p);
+    return p;
+}
+
 std::uint32_t checked_count(std::size_t count, const char* what) {
     if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function holds more than 4294967295 "} + what};
     return static_cast<std::uint32_t>(count);
@@ -88,10 +95,8 @@ const Byte* BodyCursor::next() noexcept {
 }
 
 const Byte* body_stream(const Byte* function) noexcept {
-    const Byte* p = function + kFunctionFixed;
-    get_varint(p);  // offset
-    p += 2;         // link directive, kind
-    get_text(p);    // name
+    const Byte* p = after_offset(function) + 2;  // past the link directive and kind
+    get_text(p);                                 // the name
     return p;
 }
 
@@ -141,14 +146,6 @@ std::uint64_t FunctionRef::offset() const noexcept {
     const Byte* p = at_ + kFunctionFixed;
     return get_varint(p);
 }
-
-namespace {
-const Byte* after_offset(const Byte* function) noexcept {
-    const Byte* p = function + kFunctionFixed;
-    get_varint(p);
-    return p;
-}
-}  // namespace
 
 PTXLinkDirective FunctionRef::link_directive() const noexcept {
     return static_cast<PTXLinkDirective>(after_offset(at_)[0]);

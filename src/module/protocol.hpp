@@ -503,7 +503,7 @@ void variant_free(void* self) noexcept {
 template <class V, std::size_t I, std::size_t K>
 PyObject* variant_get(PyObject* self, void*) {
     return guarded([self] {
-        // A __class__ assignment between variant classes of one sum type can leave an object holding another variant.
+        // No object changes its variant (variant_free), but should one hold another, it raises rather than read it.
         const auto* alternative = std::get_if<I>(&std::as_const(value_of<V>(self)));
         if (alternative == nullptr) return raise_variant_mismatch(self);
         return to_python(field_ref<K>(*alternative));
