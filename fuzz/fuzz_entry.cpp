@@ -400,9 +400,9 @@ Result run_entry(Entry entry, std::string_view text, Describe describe_value, pa
         std::string description;
         describe_value(description, *outcome.value);
         return {Result::Kind::value, description, std::nullopt};
-    } catch (const peg::NumberOutOfRange& e) {
+    } catch (const base::NumberOutOfRange& e) {
         return {Result::Kind::out_of_range, e.what(), std::nullopt};
-    } catch (const peg::InternalError& e) {
+    } catch (const base::InternalError& e) {
         // Only numbers out of range may end a call early; any other internal failure is a broken invariant.
         fail("internal failure", e.what());
     } catch (const std::exception& e) {
@@ -443,7 +443,7 @@ Direct run_direct(std::string_view text, Body body) {
             if (*end < text.size()) err.fail_at(*end, "EOF");
         }
         return {end, err.furthest(), false};
-    } catch (const peg::NumberOutOfRange&) {
+    } catch (const base::NumberOutOfRange&) {
         return {std::nullopt, 0, true};
     }
 }
@@ -568,7 +568,7 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
         } else {
             check(statements.empty() && instructions.empty(), "a label or call left something in the body");
         }
-    } catch (const peg::NumberOutOfRange&) {
+    } catch (const base::NumberOutOfRange&) {
         fail("wrapped body line ends in an out-of-range failure although it parsed alone");
     }
 }
@@ -591,7 +591,7 @@ void check_fast_instruction(std::string_view text) {
             bool matched = false;
             try {
                 matched = parser::generic_instruction_into(in, start, err, &generic_built, generic_end);
-            } catch (const peg::NumberOutOfRange& e) {
+            } catch (const base::NumberOutOfRange& e) {
                 fail("the rule ends out of range where the fast scanner matched", e.what());
             }
             check(matched, "the fast scanner matched an instruction that the rule rejects");

@@ -1,7 +1,7 @@
 // Reading the byte format of parsed trees back into fields and values.
 #include "ast/encoding.hpp"
 
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
 #include <string>
 #include <utility>

@@ -15,7 +15,7 @@
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::ast::encoding {
 

@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "peg/check.hpp"
-#include "peg/engine.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::ast {
 
@@ -39,7 +38,7 @@ const Byte* after_offset(const Byte* function) noexcept {
 }
 
 std::uint32_t checked_count(std::size_t count, const char* what) {
-    if (count > UINT32_MAX) throw peg::InternalError{std::string{"a function holds more than 4294967295 "} + what};
+    if (count > UINT32_MAX) throw base::InternalError{std::string{"a function holds more than 4294967295 "} + what};
     return static_cast<std::uint32_t>(count);
 }
 

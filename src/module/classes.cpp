@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "peg/engine.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::module {
 
@@ -59,7 +59,7 @@ PyObject* list_of(const Items& items, Make&& make) {
     });
     if (failed) return nullptr;
     // A list with empty slots would crash whoever reads it.
-    if (made != size) throw peg::InternalError{"a record holds fewer items than its count"};
+    if (made != size) throw base::InternalError{"a record holds fewer items than its count"};
     return list.release();
 }
 
@@ -117,7 +117,7 @@ namespace {
 
 // A view that owns its instruction's block; it frees the block should it fail.
 PyObject* owning_view(ast::PackedInstruction&& instruction) {
-    if (instruction.size() == 0) throw peg::InternalError{"an instruction without its record"};
+    if (instruction.size() == 0) throw base::InternalError{"an instruction without its record"};
     return new_view(ast::InstructionRef{instruction.release()}, nullptr);
 }
 

@@ -27,7 +27,7 @@
 #include "module/boundary.hpp"
 #include "module/compat.hpp"
 #include "module/pyref.hpp"
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::module {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "parser/rules.hpp"
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 #include "peg/terminals.hpp"
 
 namespace zorvane::parser {

@@ -80,7 +80,7 @@ Parsed<peg::Unit> function_signature(const Input& in, Pos pos, ErrorState& err, 
 // The tree is built in the first pass only; the second, which only looks for the error, gives an empty value.
 Parsed<std::optional<ast::ParsedFile>> program(const Input& in, Pos pos, ErrorState& err);
 
-// Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange
+// Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw base::NumberOutOfRange
 // naming the number and its line and column.
 std::uint64_t decimal_u64_any(const Input& in, Pos begin, Pos end);
 // Runs of up to 19 digits always fit, and nearly every number is one, so they take an inline loop without checks.

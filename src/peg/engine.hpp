@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::peg {
 
@@ -32,7 +32,7 @@ struct Input {
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
     unsigned char at(Pos pos) const noexcept { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0; }
     // No rule tries a literal past the end of the text; were one to, it would fail to match rather than read there.
-    bool starts_with(Pos pos, std::string_view lit) const noexcept(!kDebugChecks) {
+    bool starts_with(Pos pos, std::string_view lit) const noexcept(!base::kDebugChecks) {
         ZORVANE_DEBUG_CHECK(pos <= text.size(), "a literal is tried past the end of the input");
         return pos <= text.size() && lit.size() <= text.size() - pos && text.compare(pos, lit.size(), lit) == 0;
     }
@@ -50,13 +50,6 @@ using Parsed = std::optional<Match<T>>;
 
 // The value of rules that only recognise text.
 struct Unit {};
-
-// A number in the text that does not fit its field; ends the whole call. Its message names the number and its
-// line and column.
-class NumberOutOfRange : public InternalError {
-public:
-    using InternalError::InternalError;
-};
 
 // Furthest failure and, in the second pass only, the expected texts recorded there.
 class ErrorState {

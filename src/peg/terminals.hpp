@@ -113,7 +113,7 @@ inline constexpr std::array<unsigned char, 256> kWhitespaceStart = [] {
 // The whitespace rule `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and is
 // quiet, so it records nothing.
 
-inline Pos skip_ws(const Input& in, Pos pos) noexcept(!kDebugChecks) {
+inline Pos skip_ws(const Input& in, Pos pos) noexcept(!base::kDebugChecks) {
     ZORVANE_DEBUG_CHECK(pos <= in.size(), "whitespace is skipped from past the end of the input");
     const std::size_t size = in.size();
     const char* text = in.text.data();
