@@ -15,6 +15,7 @@
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/render.hpp"
 #include "ast/tables.hpp"
 #include "ast/tree.hpp"
 #include "parser/entry.hpp"
@@ -131,59 +132,60 @@ void check_text(std::string_view text, std::string_view what) {
 }
 
 // A complete description of a value, for comparing repeated parses; also renders every text the module can show.
-void describe(std::string& out, const ast::PTXRegister& r) {
+void describe(std::string& out, const ast::encoding::RegisterFields& r) {
     std::string text = ast::register_text(r);
-    std::string tagged = ast::register_tagged(r);
+    std::string tagged;
+    ast::append_tagged(tagged, r);
     check_text(text, "register text is not UTF-8");
     check_text(tagged, "register tagged form is not UTF-8");
-    if (auto* custom = std::get_if<ast::reg::Custom>(&r)) {
-        check(!custom->_0.empty(), "custom register with an empty name");
-        check(g_input.find(custom->_0) != std::string_view::npos, "custom register name not in the input", custom->_0);
+    if (r.kind == ast::encoding::RegisterKind::Custom) {
+        const std::string_view name = r.name;
+        check(!name.empty(), "custom register with an empty name");
+        check(g_input.find(name) != std::string_view::npos, "custom register name not in the input", name);
     }
     out += tagged;
 }
 
-void describe(std::string& out, const ast::PTXOperand& op) {
+void describe(std::string& out, const ast::encoding::OperandFields& op) {
+    using ast::encoding::OperandKind;
     std::string text = ast::operand_text(op);
     check_text(text, "operand text is not UTF-8");
-    out += ast::operand_kind(op);
+    out += ast::kOperandUnion.kinds[static_cast<std::size_t>(op.kind)];
     out += ' ';
     out += text;
     out += ' ';
-    ast::append_operand_tagged(out, op);
-    const ast::Text* label = nullptr;
-    if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
-    if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
-    if (label != nullptr) {
-        check(!label->empty(), "label operand with an empty text");
-        check(g_input.find(label->view()) != std::string_view::npos, "label operand text not in the input",
-              label->view());
+    ast::append_tagged(out, op);
+    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) {
+        const std::string_view label = op.text;
+        check(!label.empty(), "label operand with an empty text");
+        check(g_input.find(label) != std::string_view::npos, "label operand text not in the input", label);
     }
-    if (auto* r = std::get_if<ast::operand::Register>(&op)) describe(out, r->_0);
-    if (auto* m = std::get_if<ast::operand::MemoryRegDisp>(&op)) describe(out, m->_0);
-    if (auto* p = std::get_if<ast::operand::RegPredPair>(&op)) describe(out, p->_0);
-    if (auto* v = std::get_if<ast::operand::VectorOperand>(&op)) {
-        for (const ast::PTXRegister& r : v->_0) describe(out, r);
+    if (op.kind == OperandKind::Register || op.kind == OperandKind::MemoryRegDisp ||
+        op.kind == OperandKind::RegPredPair)
+        describe(out, op.reg);
+    if (op.kind == OperandKind::Vector) {
+        const ast::encoding::Byte* p = op.vector_bytes;
+        for (std::size_t i = 0; i < op.vector_count; ++i) describe(out, ast::encoding::get_record<ast::PTXRegister>(p));
     }
-    check(!std::holds_alternative<ast::operand::Memory>(op), "the parser produced a Memory operand");
+    check(op.kind != OperandKind::Memory, "the parser produced a Memory operand");
+}
+
+// An instruction's record, after checking that its size is what a reader walking it finds.
+ast::InstructionRef decoded(const ast::PackedInstruction& packed) {
+    check(packed.size() != 0, "an instruction without its record");
+    check(ast::encoding::instruction_size(packed.data()) == packed.size(), "an instruction record of another size");
+    return ast::InstructionRef{packed.data()};
 }
 
 // `text` is the whole input the offsets count in.
-// An instruction record decoded, after checking that its size is what a reader walking it finds.
-ast::PTXInstruction decoded(const ast::PackedInstruction& packed) {
-    check(packed.size() != 0, "an instruction without its record");
-    check(ast::encoding::instruction_size(packed.data()) == packed.size(), "an instruction record of another size");
-    return ast::InstructionRef{packed.data()}.value();
-}
-
-void describe(std::string& out, const ast::PTXInstruction& instr, std::string_view text) {
-    check(instr.offset < text.size(), "instruction offset past the input");
-    std::string mnemonic = ast::mnemonic(instr.opcode);
-    std::string_view at = text.substr(instr.offset);
+void describe(std::string& out, ast::InstructionRef instr, std::string_view text) {
+    check(instr.offset() < text.size(), "instruction offset past the input");
+    std::string mnemonic = ast::mnemonic(instr.opcode());
+    std::string_view at = text.substr(instr.offset());
     check(at.substr(0, mnemonic.size()) == mnemonic, "instruction offset does not point at its mnemonic",
           at.substr(0, 40));
     // The modifiers follow the mnemonic directly, each after a dot.
-    const std::string_view mods = instr.modifiers.view();
+    const std::string_view mods = instr.modifiers();
     if (!mods.empty()) {
         std::string written{"."};
         written += mods;
@@ -195,50 +197,61 @@ void describe(std::string& out, const ast::PTXInstruction& instr, std::string_vi
     for (char c : mods)
         check((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.', "modifier character outside its class",
               mods);
-    std::string rendered = ast::instruction_text(instr);
+    std::string rendered = ast::instruction_text(instr.record());
     check_text(rendered, "instruction text is not UTF-8");
-    out += number(instr.offset);
-    out += instr.is_predicated ? " @" + number(*instr.is_predicated) + " " : " - ";
+    out += number(instr.offset());
+    out += instr.is_predicated() ? " @" + number(*instr.is_predicated()) + " " : " - ";
     out += rendered;
-    out += ast::is_float(instr.modifiers.view()) ? " float" : " int";
-    for (const ast::PTXOperand& op : instr.operands) {
+    out += ast::is_float(mods) ? " float" : " int";
+    instr.operands().for_each([&](const ast::encoding::OperandFields& op) {
         out += " | ";
         describe(out, op);
+    });
+    out += '\n';
+}
+
+void describe(std::string& out, const ast::encoding::StatementFields& s) {
+    using ast::statement::CustomRegister;
+    using ast::statement::Pragma;
+    using ast::statement::RegisterCount;
+    out += "statement ";
+    out += number(s.kind);
+    if (s.kind != ast::index_of<ast::PTXStatement, Pragma>) {
+        out += ' ';
+        out += ast::member_name(s.space);
+        out += ' ';
+        out += ast::member_name(s.type);
+    }
+    if (s.kind == ast::index_of<ast::PTXStatement, CustomRegister>) {
+        const std::string_view name = s.name;
+        check(!name.empty(), "custom register declaration with an empty name");
+        check_text(name, "declared register name is not UTF-8");
+        out += ' ';
+        out += name;
+    } else if (s.kind == ast::index_of<ast::PTXStatement, RegisterCount>) {
+        out += ' ' + number128(s.count);
+    } else if (s.kind != ast::index_of<ast::PTXStatement, Pragma>) {
+        out += ' ' + number128(s.count) + ' ';
+        const ast::encoding::Byte* p = s.operand.data();
+        const ast::encoding::OperandFields name = ast::encoding::get_record<ast::PTXOperand>(p);
+        check(name.kind == ast::encoding::OperandKind::Label, "array name is not a Label operand");
+        describe(out, name);
     }
     out += '\n';
 }
 
+// A statement value as its record reads.
 void describe(std::string& out, const ast::PTXStatement& s) {
-    out += "statement ";
-    out += number(s.index());
-    std::visit(
-        [&](const auto& v) {
-            using V = std::decay_t<decltype(v)>;
-            if constexpr (!std::is_same_v<V, ast::statement::Pragma>) {
-                out += ' ';
-                out += ast::member_name(v._0);
-                out += ' ';
-                out += ast::member_name(v._1);
-            }
-            if constexpr (std::is_same_v<V, ast::statement::CustomRegister>) {
-                check(!v._2.empty(), "custom register declaration with an empty name");
-                check_text(v._2, "declared register name is not UTF-8");
-                out += ' ' + v._2;
-            }
-            if constexpr (std::is_same_v<V, ast::statement::RegisterCount>) out += ' ' + number128(v._2);
-            if constexpr (std::is_same_v<V, ast::statement::SharedMemory> ||
-                          std::is_same_v<V, ast::statement::LocalMemory>) {
-                out += ' ' + number128(v._2) + ' ';
-                check(std::holds_alternative<ast::operand::Label>(v._3), "array name is not a Label operand");
-                describe(out, v._3);
-            }
-        },
-        s);
-    out += '\n';
+    std::vector<ast::encoding::Byte> record;
+    ast::encoding::Append append{&record};
+    ast::encoding::put_statement(append, s);
+    const ast::encoding::Byte* p = record.data();
+    describe(out, ast::encoding::get_record<ast::PTXStatement>(p));
+    check(p == record.data() + record.size(), "a statement record reads to another end than written");
 }
 
 void describe(std::string& out, const ast::BodyItem& item, std::string_view text) {
-    out += ast::body_item_kind(item);
+    out += ast::kBodyItemUnion.kinds[item.index()];
     out += ' ';
     std::visit(
         [&](const auto& v) {
@@ -309,30 +322,31 @@ void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view 
         std::size_t statements = 0;
         f.body().statements().for_each([&](const ast::encoding::Byte* record) {
             ++statements;
-            const ast::encoding::Byte* p = record + 1;
-            describe(out, ast::encoding::get_statement(record[0], p));
+            describe(out, ast::encoding::get_record<ast::PTXStatement>(record));
         });
         check(statements == f.body().statements().size(), "statement count differs from the statements");
         std::size_t instructions = 0;
         f.body().instructions().for_each([&](const ast::encoding::Byte* record) {
             ++instructions;
-            const ast::InstructionRef ref{record};
-            const ast::PTXInstruction instr = ref.value();
-            check(ref.offset() == instr.offset && ref.opcode() == instr.opcode &&
-                      ref.modifiers() == instr.modifiers.view() && ref.is_predicated() == instr.is_predicated &&
-                      ref.operands().size() == instr.operands.size(),
+            const ast::InstructionRef instr{record};
+            const ast::encoding::Byte* p = record;
+            const ast::encoding::InstructionHeader head = ast::encoding::get_instruction_header(p);
+            check(instr.offset() == head.offset && instr.opcode() == head.opcode &&
+                      instr.modifiers() == head.modifiers && instr.is_predicated() == head.guard &&
+                      instr.operands().size() == head.operand_count,
                   "an instruction record reads otherwise field by field than whole");
-            check(instr.offset > offset, "instruction before its function");
-            check(!previous_instruction || *previous_instruction < instr.offset, "instruction offsets do not ascend");
-            previous_instruction = instr.offset;
-            offsets.push_back(instr.offset);
+            check(instr.offset() > offset, "instruction before its function");
+            check(!previous_instruction || *previous_instruction < instr.offset(), "instruction offsets do not ascend");
+            previous_instruction = instr.offset();
+            offsets.push_back(instr.offset());
             describe(out, instr, text);
-            for (const ast::PTXOperand& op : instr.operands) {
-                const ast::Text* label = nullptr;
-                if (auto* l = std::get_if<ast::operand::Label>(&op)) label = &l->_0;
-                if (auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) label = &m->_0;
-                if (label != nullptr && (label->empty() || (*label)[0] != 'L')) labels.push_back(label->str());
-            }
+            instr.operands().for_each([&](const ast::encoding::OperandFields& op) {
+                using ast::encoding::OperandKind;
+                const std::string_view label = op.text;
+                if ((op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) &&
+                    (label.empty() || label[0] != 'L'))
+                    labels.emplace_back(label);
+            });
             ++total;
         });
         check(instructions == f.body().instructions().size(), "instruction count differs from the instructions");
@@ -487,15 +501,15 @@ Result check_program(std::string_view text) {
         "program");
 }
 
-Result check_instruction(std::string_view text, std::optional<ast::PTXInstruction>* value = nullptr) {
+Result check_instruction(std::string_view text, std::optional<ast::PackedInstruction>* value = nullptr) {
     return run_checked<ast::PackedInstruction>(
         parser::parse_single_instruction, text,
         [&](std::string& out, const ast::PackedInstruction& packed) {
-            const ast::PTXInstruction instr = decoded(packed);
+            const ast::InstructionRef instr = decoded(packed);
             describe(out, instr, text);
-            check(instr.is_predicated.has_value() == (text.substr(0, 3) == "@%p"),
+            check(instr.is_predicated().has_value() == (text.substr(0, 3) == "@%p"),
                   "guard present without \"@%p\" at the start, or the reverse");
-            if (value != nullptr) *value = instr;
+            if (value != nullptr) *value = packed;
         },
         [](const peg::Input& in, peg::ErrorState& err) -> std::optional<peg::Pos> {
             auto m = parser::instruction(in, 0, err);
@@ -540,16 +554,14 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
               outcome.error ? outcome.error->text() : std::string{});
         const ast::FileRef file = outcome.value->root();
         check(file.functions().size() == 1, "wrapped body line: not one function");
-        std::vector<ast::PTXStatement> statements;
-        std::vector<ast::PTXInstruction> instructions;
+        std::vector<ast::encoding::StatementFields> statements;
+        std::vector<ast::InstructionRef> instructions;
         file.functions().for_each([&](ast::FunctionRef f) {
             f.body().statements().for_each([&](const ast::encoding::Byte* record) {
-                const ast::encoding::Byte* p = record + 1;
-                statements.push_back(ast::encoding::get_statement(record[0], p));
+                statements.push_back(ast::encoding::get_record<ast::PTXStatement>(record));
             });
-            f.body().instructions().for_each([&](const ast::encoding::Byte* record) {
-                instructions.push_back(ast::InstructionRef{record}.value());
-            });
+            f.body().instructions().for_each(
+                [&](const ast::encoding::Byte* record) { instructions.emplace_back(record); });
         });
         if (auto* s = std::get_if<ast::body::Statement>(&item)) {
             std::string a, b;
@@ -559,12 +571,12 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
             check(a == b, "wrapped statement differs", a + " vs " + b);
         } else if (auto* i = std::get_if<ast::body::Instruction>(&item)) {
             check(instructions.size() == 1 && statements.empty(), "wrapped instruction not kept alone");
-            const ast::PTXInstruction& got = instructions[0];
-            const ast::PTXInstruction alone = decoded(i->_0);
-            check(got.offset == alone.offset + shift, "wrapped instruction offset not shifted by the prefix");
-            check(
-                ast::instruction_text(got) == ast::instruction_text(alone) && got.is_predicated == alone.is_predicated,
-                "wrapped instruction differs");
+            const ast::InstructionRef got = instructions[0];
+            const ast::InstructionRef alone = decoded(i->_0);
+            check(got.offset() == alone.offset() + shift, "wrapped instruction offset not shifted by the prefix");
+            check(ast::instruction_text(got.record()) == ast::instruction_text(alone.record()) &&
+                      got.is_predicated() == alone.is_predicated(),
+                  "wrapped instruction differs");
         } else {
             check(statements.empty() && instructions.empty(), "a label or call left something in the body");
         }
@@ -621,7 +633,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_program(text);
     check_fast_instruction(text);
 
-    std::optional<ast::PTXInstruction> instruction;
+    std::optional<ast::PackedInstruction> instruction;
     Result single = check_instruction(text, &instruction);
     std::optional<ast::BodyItem> item;
     Result line = check_body_line(text, &item);
@@ -630,10 +642,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (single.kind == Result::Kind::value) {
         check(item.has_value() && std::holds_alternative<ast::body::Instruction>(*item),
               "an instruction is not accepted as a body line");
-        const ast::PTXInstruction same = decoded(std::get<ast::body::Instruction>(*item)._0);
-        check(same.offset == instruction->offset &&
-                  ast::instruction_text(same) == ast::instruction_text(*instruction) &&
-                  same.is_predicated == instruction->is_predicated,
+        const ast::InstructionRef same = decoded(std::get<ast::body::Instruction>(*item)._0);
+        const ast::InstructionRef alone = decoded(*instruction);
+        check(same.offset() == alone.offset() &&
+                  ast::instruction_text(same.record()) == ast::instruction_text(alone.record()) &&
+                  same.is_predicated() == alone.is_predicated(),
               "an instruction parses differently as a body line");
     }
     if (single.kind == Result::Kind::out_of_range)

@@ -17,25 +17,9 @@ namespace {
 constexpr std::size_t kFirstChunk = 4 * 1024;
 constexpr std::size_t kLargestChunk = 1024 * 1024;
 
-// A link: a zero length, then the address where the stream goes on.
-constexpr std::size_t kLinkSize = 1 + sizeof(const Byte*);
-
-// The fixed fields in front of a function record: the instruction, statement and parameter counts.
-constexpr std::size_t kInstructionsAt = 0;
-constexpr std::size_t kStatementsAt = kInstructionsAt + sizeof(std::uint32_t);
-constexpr std::size_t kParametersAt = kStatementsAt + sizeof(std::uint32_t);
-constexpr std::size_t kFunctionFixed = kParametersAt + sizeof(std::uint32_t);
-
 // The instruction index keeps a place before every so many instructions, and after so many records between.
 constexpr std::size_t kCheckpointEvery = 32;
 constexpr std::size_t kRecordsBetween = 512;
-
-// Where a function record's link directive stands, after its counts and offset.
-const Byte* after_offset(const Byte* function) noexcept {
-    const Byte* p = function + kFunctionFixed;
-    get_varint(p);
-    return p;
-}
 
 std::uint32_t checked_count(std::size_t count, const char* what) {
     if (count > UINT32_MAX) throw base::InternalError{std::string{"a function holds more than 4294967295 "} + what};
@@ -93,18 +77,7 @@ const Byte* BodyCursor::next() noexcept {
     }
 }
 
-const Byte* body_stream(const Byte* function) noexcept {
-    const Byte* p = after_offset(function) + 2;  // past the link directive and kind
-    get_text(p);                                 // the name
-    return p;
-}
-
 }  // namespace detail
-
-std::uint64_t InstructionRef::offset() const noexcept {
-    const Byte* p = at_ + 2;
-    return get_varint(p);
-}
 
 encoding::InstructionHeader InstructionRef::header() const noexcept {
     const Byte* p = at_;
@@ -115,13 +88,6 @@ std::string_view InstructionRef::modifiers() const noexcept {
     return header().modifiers;
 }
 
-std::optional<std::uint64_t> InstructionRef::is_predicated() const noexcept {
-    if ((at_[1] & kHasGuard) == 0) return std::nullopt;
-    const Byte* p = at_ + 2;
-    get_varint(p);
-    return get_varint(p);
-}
-
 InstructionRef::Operands InstructionRef::operands() const noexcept {
     const Byte* p = at_;
     const InstructionHeader h = get_instruction_header(p);
@@ -129,42 +95,36 @@ InstructionRef::Operands InstructionRef::operands() const noexcept {
 }
 
 InstructionRecords BodyRef::instructions() const noexcept {
-    return InstructionRecords{detail::body_stream(function_), get_fixed<std::uint32_t>(function_ + kInstructionsAt)};
+    return InstructionRecords{function_stream(function_), function_counts(function_).instructions};
 }
 
 StatementRecords BodyRef::statements() const noexcept {
-    return StatementRecords{detail::body_stream(function_), get_fixed<std::uint32_t>(function_ + kStatementsAt)};
+    return StatementRecords{function_stream(function_), function_counts(function_).statements};
 }
 
 SignatureRef::Parameters SignatureRef::parameters() const noexcept {
-    return Parameters{Records<RecordKind::Parameter>{detail::body_stream(function_),
-                                                     get_fixed<std::uint32_t>(function_ + kParametersAt)}};
+    return Parameters{
+        Records<RecordKind::Parameter>{function_stream(function_), function_counts(function_).parameters}};
 }
 
 std::uint64_t FunctionRef::offset() const noexcept {
-    const Byte* p = at_ + kFunctionFixed;
-    return get_varint(p);
+    return function_head(at_).offset;
 }
 
 PTXLinkDirective FunctionRef::link_directive() const noexcept {
-    return static_cast<PTXLinkDirective>(after_offset(at_)[0]);
+    return function_head(at_).link_directive;
 }
 
 PTXFunctionKind FunctionRef::kind() const noexcept {
-    return static_cast<PTXFunctionKind>(after_offset(at_)[1]);
+    return function_head(at_).kind;
 }
 
 std::string_view FunctionRef::name() const noexcept {
-    const Byte* p = after_offset(at_) + 2;
-    return get_text(p);
+    return function_head(at_).name;
 }
 
 PTXHeader FileRef::header() const {
-    const Byte* p = at_;
-    std::string version{get_text(p)};
-    const auto target = static_cast<PTXTarget>(*p++);
-    const std::uint64_t address_size = get_varint(p);
-    return PTXHeader{std::move(version), target, address_size};
+    return get_file_header(at_);
 }
 
 // ---- Writing
@@ -198,31 +158,21 @@ void TreeWriter::finish_record(Byte* written, Byte* expected) {
 
 void TreeWriter::file_header(const PTXHeader& header) {
     Measure measure;
-    put_text(measure, header.version);
-    measure.byte(0);
-    put_varint(measure, header.address_size);
+    put_file_header(measure, header);
     file_ = room(measure.size);
     Store store{file_};
-    put_text(store, header.version);
-    store.byte(static_cast<Byte>(header.target));
-    put_varint(store, header.address_size);
+    put_file_header(store, header);
     finish_record(store.at, file_ + measure.size);
     arena_.advance(store.at);
 }
 
 Byte* TreeWriter::begin_function(const FunctionHead& head) {
-    auto put_head = [&head](auto& out) {
-        put_varint(out, head.offset);
-        out.byte(static_cast<Byte>(head.link_directive));
-        out.byte(static_cast<Byte>(head.kind));
-        put_text(out, head.name);
-    };
     Measure measure;
-    put_head(measure);
-    Byte* function = room(kFunctionFixed + measure.size);
-    Store store{function + kFunctionFixed};
-    put_head(store);
-    finish_record(store.at, function + kFunctionFixed + measure.size);
+    put_function_head(measure, head);
+    Byte* function = room(sizeof(FunctionCounts) + measure.size);
+    Store store{function + sizeof(FunctionCounts)};
+    put_function_head(store, head);
+    finish_record(store.at, function + sizeof(FunctionCounts) + measure.size);
     arena_.advance(store.at);
     instructions_ = 0;
     statements_ = 0;
@@ -232,22 +182,20 @@ Byte* TreeWriter::begin_function(const FunctionHead& head) {
 
 void TreeWriter::parameter(PTXType type, std::string_view name) {
     Measure measure;
-    put_text(measure, name);
-    Byte* at = framed_room(2 + measure.size);
+    put_parameter(measure, {type, name});
+    Byte* at = framed_room(measure.size);
     Store store{at};
-    store.byte(kParameterTag);
-    store.byte(static_cast<Byte>(type));
-    put_text(store, name);
-    finish_record(store.at, at + 2 + measure.size);
+    put_parameter(store, {type, name});
+    finish_record(store.at, at + measure.size);
     ++parameters_;
 }
 
 void TreeWriter::end_function(Byte* function) {
     Byte* end = framed_room(1);
     end[0] = kEndTag;
-    put_fixed(function + kInstructionsAt, checked_count(instructions_, "instructions"));
-    put_fixed(function + kStatementsAt, checked_count(statements_, "statements"));
-    put_fixed(function + kParametersAt, checked_count(parameters_, "parameters"));
+    put_fixed(function,
+              FunctionCounts{checked_count(instructions_, "instructions"), checked_count(statements_, "statements"),
+                             checked_count(parameters_, "parameters")});
 }
 
 void TreeWriter::add_function(Byte* function) {
@@ -274,6 +222,27 @@ ParsedFile TreeWriter::finish() && {
     return ParsedFile{std::move(arena_), file_, std::move(functions_)};
 }
 
+// ---- Instruction builder
+
+namespace encoding {
+
+void InstructionBuilder::start(std::size_t modifiers_size) {
+    header_room_ = kLongestHeader + modifiers_size;
+    begin_ = 0;
+    bytes_.assign(header_room_, 0);
+}
+
+void InstructionBuilder::finish(const InstructionHeader& header) {
+    Measure measure;
+    put_instruction_header(measure, header);
+    ZORVANE_CHECK(measure.size <= header_room_, "an instruction header is longer than the room kept for it");
+    begin_ = header_room_ - measure.size;
+    Store store{bytes_.data() + begin_};
+    put_instruction_header(store, header);
+}
+
+}  // namespace encoding
+
 // ---- Instruction index
 
 InstructionIndex::InstructionIndex(FileRef file) : file_{file} {
@@ -283,7 +252,7 @@ InstructionIndex::InstructionIndex(FileRef file) : file_{file} {
     std::size_t function_index = 0;
     std::size_t records_since = 0;
     file.functions().for_each([&](FunctionRef function) {
-        detail::BodyCursor cursor{detail::body_stream(function.record())};
+        detail::BodyCursor cursor{function_stream(function.record())};
         while (true) {
             const Byte* before = cursor.position();
             const Byte* record = cursor.next();
@@ -342,7 +311,7 @@ InstructionRef InstructionIndex::instruction(std::size_t number) const noexcept 
         const Byte* record = cursor.next();
         if (record == nullptr) {
             // The instruction lies in a later function.
-            cursor = detail::BodyCursor{detail::body_stream(file_.functions()[++function].record())};
+            cursor = detail::BodyCursor{function_stream(file_.functions()[++function].record())};
             continue;
         }
         if (!is_kind(*record, RecordKind::Instruction)) continue;

@@ -19,14 +19,54 @@
 #include <utility>
 #include <vector>
 
-#include "ast/encoding.hpp"
 #include "ast/enums.hpp"
 #include "ast/file.hpp"
 #include "ast/instructions.hpp"
+#include "ast/records.hpp"
+#include "base/failure.hpp"
+
+namespace zorvane::ast::encoding {
+
+// Builds one instruction record whose operands are read one by one, by rules that append them to operands():
+// room for the longest header is kept in front of them, and the header, known whole only at the end, is then
+// written right before them.
+class InstructionBuilder {
+public:
+    // Starts a record whose modifiers take `modifiers_size` bytes.
+    void start(std::size_t modifiers_size);
+    std::vector<Byte>& operands() noexcept { return bytes_; }
+    // Writes the header in front of the operands.
+    void finish(const InstructionHeader& header);
+    // Makes the record one of `size` bytes that `fill(store)` writes whole.
+    template <class Fill>
+    void assign(std::size_t size, Fill&& fill) {
+        bytes_.resize(size);
+        begin_ = 0;
+        Store store{bytes_.data()};
+        fill(store);
+        ZORVANE_CHECK(store.at == bytes_.data() + size, "an instruction took other than its measured size");
+    }
+    const Byte* record() const noexcept { return bytes_.data() + begin_; }
+    std::size_t size() const noexcept { return bytes_.size() - begin_; }
+
+private:
+    // The opcode and flags bytes, and at most ten bytes for each of the offset, the guard, the modifiers' length
+    // and the operand count.
+    static constexpr std::size_t kLongestHeader = 2 + 4 * 10;
+
+    std::vector<Byte> bytes_;
+    std::size_t header_room_ = 0;
+    std::size_t begin_ = 0;
+};
+
+}  // namespace zorvane::ast::encoding
 
 namespace zorvane::ast {
 
 using encoding::Byte;
+using encoding::is_kind;
+using encoding::ParameterFields;
+using encoding::RecordKind;
 
 // Chunks of memory that never move, all freed with the arena.
 class Arena {
@@ -79,12 +119,6 @@ private:
     std::size_t next_size_ = 0;
 };
 
-// The names of one parameter, read from a function record.
-struct ParameterFields {
-    PTXType type;
-    std::string_view name;
-};
-
 class InstructionRef;
 class BodyRef;
 class SignatureRef;
@@ -104,29 +138,7 @@ private:
     const Byte* p_;
 };
 
-// Where the stream of a function record (its parameters, then its body) starts.
-const Byte* body_stream(const Byte* function) noexcept;
-
 }  // namespace detail
-
-// The first byte of a record in a function's stream: an instruction's opcode, a statement's tag
-// (encoding::kStatementTag and the variant), or one of these.
-inline constexpr Byte kParameterTag = 0xF8;
-inline constexpr Byte kEndTag = 0xFF;
-
-enum class RecordKind { Instruction, Statement, Parameter };
-
-constexpr bool is_kind(Byte tag, RecordKind kind) noexcept {
-    switch (kind) {
-        case RecordKind::Instruction:
-            return tag < encoding::kStatementTag;
-        case RecordKind::Statement:
-            return tag >= encoding::kStatementTag && tag < kParameterTag;
-        case RecordKind::Parameter:
-            break;
-    }
-    return tag == kParameterTag;
-}
 
 // An instruction record. The accessors decode the few bytes before the field they read.
 class InstructionRef {
@@ -134,10 +146,10 @@ public:
     explicit InstructionRef(const Byte* record) noexcept : at_{record} {}
     const Byte* record() const noexcept { return at_; }
 
-    std::uint64_t offset() const noexcept;
-    PTXOpcode opcode() const noexcept { return static_cast<PTXOpcode>(at_[0]); }
+    std::uint64_t offset() const noexcept { return encoding::instruction_offset(at_); }
+    PTXOpcode opcode() const noexcept { return encoding::instruction_opcode(at_); }
     std::string_view modifiers() const noexcept;
-    std::optional<std::uint64_t> is_predicated() const noexcept;
+    std::optional<std::uint64_t> is_predicated() const noexcept { return encoding::instruction_guard(at_); }
     encoding::InstructionHeader header() const noexcept;
 
     // The operands in order, as fields whose texts are views into the record.
@@ -148,7 +160,17 @@ public:
         template <class F>
         void for_each(F&& f) const {
             const Byte* p = first_;
-            for (std::size_t i = 0; i < count_; ++i) f(encoding::get_operand(p));
+            for (std::size_t i = 0; i < count_; ++i) f(encoding::get_record<PTXOperand>(p));
+        }
+        // The same, each operand's record whole.
+        template <class F>
+        void for_each_record(F&& f) const {
+            const Byte* p = first_;
+            for (std::size_t i = 0; i < count_; ++i) {
+                const Byte* start = p;
+                encoding::skip_record<PTXOperand>(p);
+                f(encoding::Bytes{start, p});
+            }
         }
 
     private:
@@ -156,9 +178,6 @@ public:
         std::size_t count_;
     };
     Operands operands() const noexcept;
-
-    // A value of its own with the same fields.
-    PTXInstruction value() const { return encoding::get_instruction(at_); }
 
 private:
     const Byte* at_;
@@ -212,10 +231,7 @@ public:
         std::size_t size() const noexcept { return records_.size(); }
         template <class F>
         void for_each(F&& f) const {
-            records_.for_each([&f](const Byte* record) {
-                const Byte* p = record + 2;
-                f(ParameterFields{static_cast<PTXType>(record[1]), encoding::get_text(p)});
-            });
+            records_.for_each([&f](const Byte* record) { f(encoding::get_parameter(record)); });
         }
 
     private:
@@ -318,12 +334,7 @@ public:
 
     void file_header(const PTXHeader& header);
 
-    struct FunctionHead {
-        std::uint64_t offset;
-        PTXLinkDirective link_directive;
-        PTXFunctionKind kind;
-        std::string_view name;
-    };
+    using FunctionHead = encoding::FunctionHead;
     // Writes a function record and opens its stream, which takes its parameters and then its body.
     Byte* begin_function(const FunctionHead& head);
     void parameter(PTXType type, std::string_view name);

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "ast/encoding.hpp"
+#include "ast/union_records.hpp"
 #include "peg/terminals.hpp"
 
 namespace zorvane::parser {
