@@ -211,6 +211,7 @@ void describe(std::string& out, ast::InstructionRef instr, std::string_view text
 }
 
 void describe(std::string& out, const ast::encoding::StatementFields& s) {
+    static_assert(std::variant_size_v<ast::PTXStatement> == 5, "a description of every statement variant");
     using ast::statement::CustomRegister;
     using ast::statement::Pragma;
     using ast::statement::RegisterCount;
