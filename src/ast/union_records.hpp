@@ -120,41 +120,20 @@ struct BodyItemFields {
     constexpr TextView& slot(Tag<std::string>) { return text; }
 };
 
-// What a field of each type reads as.
 template <class T>
-struct ViewOf {
-    using type = T;  // numbers and enumerations
-};
-template <>
-struct ViewOf<Text> {
-    using type = TextView;
-};
-template <>
-struct ViewOf<std::string> {
-    using type = TextView;
-};
-template <>
-struct ViewOf<PTXRegister> {
-    using type = RegisterFields;
-};
-template <>
-struct ViewOf<std::vector<PTXRegister>> {
-    using type = RegisterList;
-};
-template <>
-struct ViewOf<PTXOperand> {
-    using type = Bytes;
-};
-template <>
-struct ViewOf<PTXStatement> {
-    using type = Bytes;
-};
-template <>
-struct ViewOf<PackedInstruction> {
-    using type = Bytes;
-};
+inline constexpr bool is_text_v = std::is_same_v<T, Text> || std::is_same_v<T, std::string>;
+// A field that holds a whole record of its own: a union's, or an instruction's.
 template <class T>
-using View = typename ViewOf<T>::type;
+inline constexpr bool is_record_v =
+    std::is_same_v<T, PTXOperand> || std::is_same_v<T, PTXStatement> || std::is_same_v<T, PackedInstruction>;
+
+// What a field of each type reads as: numbers and enumerations as themselves.
+template <class T>
+using View =
+    std::conditional_t<is_text_v<T>, TextView,
+                       std::conditional_t<std::is_same_v<T, PTXRegister>, RegisterFields,
+                                          std::conditional_t<std::is_same_v<T, std::vector<PTXRegister>>, RegisterList,
+                                                             std::conditional_t<is_record_v<T>, Bytes, T>>>>;
 
 // Each flat form says with slot(Tag<T>) where a field of type T lives in it.
 template <class F, class T>
@@ -218,9 +197,6 @@ using FieldsOf = typename Format<V>::Fields;
 
 static_assert(std::variant_size_v<PTXOperand> <= kVariantBits + 1, "an operand's variant fits its tag's low bits");
 static_assert(std::variant_size_v<PTXRegister> <= 8, "a register's kind fits three bits of an operand's tag");
-
-template <class T>
-inline constexpr bool is_text_v = std::is_same_v<T, Text> || std::is_same_v<T, std::string>;
 
 // The bits of a packed tag that each field of variant I takes: none may take another's.
 template <class V, std::size_t I>

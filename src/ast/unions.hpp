@@ -115,38 +115,13 @@ inline constexpr std::string_view kFieldNames[kMostFields] = {"_0", "_1", "_2", 
 template <std::size_t I>
 using Index = std::integral_constant<std::size_t, I>;
 
-inline constexpr std::size_t kMostVariants = 16;
-
-// f(Index<I>{}) for the variant `index` of V, which must be one. A switch, so that the compiler makes a table of it.
+// f(Index<I>{}) for the variant `index` of V, which must be one.
 template <class V, class F>
 [[gnu::always_inline]] constexpr void with_variant(std::size_t index, F&& f) {
-    constexpr std::size_t n = std::variant_size_v<V>;
-    static_assert(n <= kMostVariants, "a union has at most sixteen variants");
-#define ZORVANE_VARIANT_CASE(I)             \
-    case I:                                 \
-        if constexpr (I < n) f(Index<I>{}); \
-        return;
-    switch (index) {
-        ZORVANE_VARIANT_CASE(0)
-        ZORVANE_VARIANT_CASE(1)
-        ZORVANE_VARIANT_CASE(2)
-        ZORVANE_VARIANT_CASE(3)
-        ZORVANE_VARIANT_CASE(4)
-        ZORVANE_VARIANT_CASE(5)
-        ZORVANE_VARIANT_CASE(6)
-        ZORVANE_VARIANT_CASE(7)
-        ZORVANE_VARIANT_CASE(8)
-        ZORVANE_VARIANT_CASE(9)
-        ZORVANE_VARIANT_CASE(10)
-        ZORVANE_VARIANT_CASE(11)
-        ZORVANE_VARIANT_CASE(12)
-        ZORVANE_VARIANT_CASE(13)
-        ZORVANE_VARIANT_CASE(14)
-        ZORVANE_VARIANT_CASE(15)
-        default:
-            return;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        static_cast<void>(((index == I ? (f(Index<I>{}), true) : false) || ...));
     }
-#undef ZORVANE_VARIANT_CASE
+    (std::make_index_sequence<std::variant_size_v<V>>{});
 }
 
 // f(Index<K>{}) for each field K of variant I of V, in order.

@@ -322,8 +322,6 @@ PyObject* to_python(const std::unordered_map<std::string, std::string>& map);
 template <class T>
 PyObject* to_python(const std::optional<T>& value);
 template <class T>
-PyObject* to_python(const std::vector<T>& list);
-template <class T>
 requires std::is_enum_v<T> ||(Described<T>&& Describe<T>::kind == Kind::Record) PyObject* to_python(const T& value);
 
 // A new object of the variant class of the union record `record`, holding a copy of it.
@@ -788,18 +786,6 @@ template <class T>
 PyObject* to_python(const std::optional<T>& value) {
     if (!value) Py_RETURN_NONE;
     return to_python(*value);
-}
-
-template <class T>
-PyObject* to_python(const std::vector<T>& list) {
-    PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(list.size())));
-    if (!result) return nullptr;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        PyObject* item = to_python(list[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return result.release();
 }
 
 template <class T>
