@@ -1,28 +1,23 @@
-// The opcode rule: the 134 instruction mnemonics as one ordered choice of literals.
+// The mnemonics of the opcode rule, in its order of trial, and the ways to find the one it takes.
+#include "parser/opcodes.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
-
-#include "parser/rules.hpp"
-#include "peg/terminals.hpp"
 
 namespace zorvane::parser {
 
 using ast::PTXOpcode;
-using peg::FixedString;
-using peg::Match;
-using peg::Quoted;
 
 namespace {
 
-struct Mnemonic {
-    std::string_view text;
-    const char* expected;
-    PTXOpcode opcode;
-};
+constexpr bool is_lower(unsigned char c) {
+    return c >= 'a' && c <= 'z';
+}
 
 // The member whose name, with its first letter lowered, is `text`; fails to compile for any other text.
 constexpr PTXOpcode opcode_named(std::string_view text) {
@@ -98,9 +93,18 @@ static_assert(longer_mnemonics_first());
 // Every mnemonic begins with two lower-case letters, which pick the few mnemonics that can match.
 static_assert([] {
     for (const Mnemonic& m : kMnemonics)
-        if (m.text.size() < 2 || !peg::is_lower(static_cast<unsigned char>(m.text[0])) ||
-            !peg::is_lower(static_cast<unsigned char>(m.text[1])))
+        if (m.text.size() < 2 || !is_lower(static_cast<unsigned char>(m.text[0])) ||
+            !is_lower(static_cast<unsigned char>(m.text[1])))
             return false;
+    return true;
+}());
+
+// A word of the modifier class holds every mnemonic that begins it, so the whole word, when it is one, is the first
+// in the order of trial: every mnemonic that matches there is a prefix of it, and those are tried after it.
+static_assert([] {
+    for (const Mnemonic& m : kMnemonics)
+        for (char c : m.text)
+            if (!kModifierChars.has(static_cast<unsigned char>(c))) return false;
     return true;
 }());
 
@@ -135,47 +139,28 @@ constexpr PairGroups group_by_letter_pair() {
 
 constexpr PairGroups kByLetterPair = group_by_letter_pair();
 
-// Whether `text` is at `pos`, given that its first two bytes are.
-bool rest_matches(const Input& in, Pos pos, std::string_view text) {
-    ZORVANE_DEBUG_CHECK(pos + 2 <= in.size(), "a mnemonic is tried without its first two bytes in the input");
-    if (in.size() - pos < text.size()) return false;
-    for (std::size_t i = 2; i < text.size(); ++i)
-        if (in.text[pos + i] != text[i]) return false;
-    return true;
-}
-
-// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`.
-inline void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
-    if (matched == 0) return;
-    err.fail_all_at(pos, [matched](auto&& mark) {
-        for (std::size_t i = 0; i < matched; ++i) mark(kMnemonics[i].expected);
-    });
-}
-
 }  // namespace
 
-// opcode: "xor" / "wmma" / "wgmma" / "vsub4" / "vsub2" / "vsub" / ... / "and" / "applypriority" / "activemask"
-//     / "abs", the 134 literals of kMnemonics in that order
-Parsed<PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err) {
-    unsigned char first = in.at(pos);
-    unsigned char second = in.at(pos + 1);
-    if (peg::is_lower(first) && peg::is_lower(second)) {
-        std::size_t pair = letter_pair(first, second);
-        for (std::size_t k = kByLetterPair.begin[pair]; k < kByLetterPair.begin[pair + 1]; ++k) {
-            std::size_t index = kByLetterPair.members[k];
-            if (!rest_matches(in, pos, kMnemonics[index].text)) continue;
-            mark_failed_mnemonics(pos, err, index);
-            return Match<PTXOpcode>{pos + kMnemonics[index].text.size(), kMnemonics[index].opcode};
-        }
-    }
-    mark_failed_mnemonics(pos, err, kMnemonics.size());
-    return std::nullopt;
+std::span<const Mnemonic> mnemonics() noexcept {
+    return kMnemonics;
 }
 
 namespace {
 
-// Every mnemonic in an open-addressed table keyed by a hash of its length and four of its bytes, for the fast
-// instruction scanner, which looks up a whole word at once.
+std::size_t first_mnemonic_at(const Input& in, Pos pos) noexcept {
+    const unsigned char first = in.at(pos);
+    const unsigned char second = in.at(pos + 1);
+    if (!is_lower(first) || !is_lower(second)) return kMnemonics.size();
+    const std::size_t pair = letter_pair(first, second);
+    for (std::size_t k = kByLetterPair.begin[pair]; k < kByLetterPair.begin[pair + 1]; ++k) {
+        const std::size_t index = kByLetterPair.members[k];
+        if (in.starts_with(pos, kMnemonics[index].text)) return index;
+    }
+    return kMnemonics.size();
+}
+
+// Every mnemonic in an open-addressed table keyed by a hash of its length and four of its bytes, to look up a whole
+// word at once.
 constexpr std::size_t kLongestMnemonic = [] {
     std::size_t n = 0;
     for (const Mnemonic& m : kMnemonics) n = m.text.size() > n ? m.text.size() : n;
@@ -223,19 +208,20 @@ constexpr std::size_t short_word_hash(std::uint64_t word) {
 
 struct ShortWord {
     std::uint64_t key = 0;  // 0 for an empty slot
-    PTXOpcode opcode{};
+    std::uint8_t index = 0;
 };
 
 constexpr auto kShortWords = [] {
     std::array<ShortWord, kShortWordSlots> table{};
-    for (const Mnemonic& m : kMnemonics) {
-        if (m.text.size() > 8) continue;
+    for (std::size_t i = 0; i < kMnemonics.size(); ++i) {
+        const std::string_view text = kMnemonics[i].text;
+        if (text.size() > 8) continue;
         std::uint64_t key = 0;
-        for (std::size_t i = 0; i < m.text.size(); ++i)
-            key |= std::uint64_t{static_cast<unsigned char>(m.text[i])} << (8 * i);
+        for (std::size_t k = 0; k < text.size(); ++k)
+            key |= std::uint64_t{static_cast<unsigned char>(text[k])} << (8 * k);
         std::size_t h = short_word_hash(key);
         while (table[h].key != 0) h = (h + 1) % kShortWordSlots;
-        table[h] = {key, m.opcode};
+        table[h] = {key, static_cast<std::uint8_t>(i)};
     }
     return table;
 }();
@@ -244,40 +230,40 @@ constexpr auto kShortWords = [] {
 static_assert(std::count_if(kShortWords.begin(), kShortWords.end(), [](const ShortWord& w) { return w.key == 0; }) >
               static_cast<std::ptrdiff_t>(kShortWordSlots / 2));
 
-}  // namespace
-
-bool opcode_of_word(std::string_view word, PTXOpcode& out) {
-    if (word.size() < 2 || word.size() > kLongestMnemonic) return false;
+std::size_t mnemonic_of_long_word(std::string_view word) noexcept {
+    if (word.size() < 2 || word.size() > kLongestMnemonic) return kMnemonics.size();
     std::size_t h = word_hash(word.data(), word.size());
     while (kWords.slot[h] != 0) {
-        const Mnemonic& m = kMnemonics[kWords.slot[h] - 1u];
+        const std::size_t index = kWords.slot[h] - 1u;
+        const std::string_view text = kMnemonics[index].text;
         // Lengths first and then the bytes, inline: a library comparison costs more than these few bytes.
-        bool same = m.text.size() == word.size();
-        for (std::size_t i = 0; same && i < word.size(); ++i) same = m.text[i] == word[i];
-        if (same) {
-            out = m.opcode;
-            return true;
-        }
+        bool same = text.size() == word.size();
+        for (std::size_t i = 0; same && i < word.size(); ++i) same = text[i] == word[i];
+        if (same) return index;
         h = (h + 1) % kWordSlots;
     }
-    return false;
+    return kMnemonics.size();
 }
 
-bool opcode_of_word(const Input& in, Pos begin, Pos end, PTXOpcode& out) {
+std::size_t mnemonic_of_word(const Input& in, Pos begin, Pos end) noexcept {
     const std::size_t size = end - begin;
-    if (size < 2 || size > 8 || begin + 8 > in.size()) return opcode_of_word(in.text.substr(begin, size), out);
+    if (size < 2 || size > 8 || begin + 8 > in.size()) return mnemonic_of_long_word(in.text.substr(begin, size));
     std::uint64_t word;
-    std::memcpy(&word, in.text.data() + begin, sizeof word);
+    std::memcpy(&word, in.data() + begin, sizeof word);
     if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
     word &= size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
     for (std::size_t h = short_word_hash(word);; h = (h + 1) % kShortWordSlots) {
         const ShortWord& slot = kShortWords[h];
-        if (slot.key == word) {
-            out = slot.opcode;
-            return true;
-        }
-        if (slot.key == 0) return false;
+        if (slot.key == word) return slot.index;
+        if (slot.key == 0) return kMnemonics.size();
     }
+}
+
+}  // namespace
+
+std::size_t mnemonic_at(const Input& in, Pos pos, Pos word_end) noexcept {
+    const std::size_t index = mnemonic_of_word(in, pos, word_end);
+    return index != kMnemonics.size() ? index : first_mnemonic_at(in, pos);
 }
 
 }  // namespace zorvane::parser
