@@ -298,7 +298,9 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text{reinterpret_cast<const char*>(data), size};
+    // A copy, for the NUL that the parser needs after the text.
+    const std::string input{reinterpret_cast<const char*>(data), size};
+    const std::string_view text{input};
     // The module only ever passes the UTF-8 form of a str.
     if (!valid_utf8(text)) return -1;
     g_input = text;

@@ -34,8 +34,14 @@ struct Measure {
 struct Store {
     Byte* at;
     void byte(Byte b) noexcept { *at++ = b; }
+    // Most texts written are a few bytes long (modifiers, labels), which a loop copies for less than a call.
     void bytes(const void* data, std::size_t n) noexcept {
-        if (n != 0) std::memcpy(at, data, n);
+        const auto* from = static_cast<const Byte*>(data);
+        if (n <= 16) {
+            for (std::size_t i = 0; i < n; ++i) at[i] = from[i];
+        } else {
+            std::memcpy(at, from, n);
+        }
         at += n;
     }
 };

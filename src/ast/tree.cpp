@@ -300,7 +300,6 @@ void TreeWriter::grow(std::size_t size) {
     cursor_ = fresh + written;
 }
 
-// Makes `width` bytes of room at `offset` of the record, moving what follows it.
 void TreeWriter::open_gap(std::size_t offset, std::size_t width) {
     reserve(width);
     Byte* at = record() + offset;
@@ -314,10 +313,6 @@ void TreeWriter::end_vector(std::size_t start, std::uint64_t count) {
     if (width > 1) open_gap(start + 2, width - 1);
     Store store{record() + start + 1};
     put_varint(store, count);
-}
-
-void TreeWriter::take_back(std::size_t start) noexcept {
-    cursor_ = record() + start;
 }
 
 void TreeWriter::end_instruction(std::size_t operand_count) {

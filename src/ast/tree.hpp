@@ -372,10 +372,8 @@ public:
         cursor_ = store.at;
     }
     void end_vector(std::size_t start, std::uint64_t count);
-    void take_back(std::size_t start) noexcept;
+    void take_back(std::size_t start) noexcept { cursor_ = record() + start; }
     void end_instruction(std::size_t operand_count);
-    // Drops the instruction being written.
-    void abandon_instruction() noexcept {}
     void statement(const PTXStatement& stmt);
 
     // A stream of records outside any function, for what a single line holds; the first record written after this
@@ -402,22 +400,6 @@ private:
     // Room for a record of `size` bytes with its length in front, where a body stream goes on; returns where the
     // record itself starts.
     Byte* framed_room(std::size_t size);
-    // An operand other than a vector: its tag and two numbers, or a text of its own on top.
-    static constexpr std::size_t kLongestOperand = 1 + 2 * 10 + 2;
-    // An instruction header: its opcode and flags bytes, and at most ten bytes for each of the offset, the guard and
-    // the modifiers' length, which come on top; an operand count too large for the flags is made room for at the end.
-    static constexpr std::size_t kLongestInstructionHeader = 2 + 3 * 10;
-    // Room made ahead when an instruction begins, so that most never ask for more.
-    static constexpr std::size_t kOperandRoom = 96;
-    // Room for `size` more bytes of the instruction being written, moving it to a new chunk if need be. The arena's
-    // cursor stays at the frame until the record is done; a link must still fit after the record.
-    void reserve(std::size_t size) {
-        if (arena_.room() < static_cast<std::size_t>(cursor_ - frame_) + size + kLinkSize) [[unlikely]]
-            grow(size);
-    }
-    void grow(std::size_t size);
-    void open_gap(std::size_t offset, std::size_t width);
-    Byte* record() const noexcept { return frame_ + 1; }
     // Room for `size` bytes in the current chunk, linking a new one in when there is too little left. A link always
     // fits after what is written, so that a stream can go on in another chunk from anywhere.
     Byte* room(std::size_t size) {
@@ -427,6 +409,23 @@ private:
     }
     Byte* link_new_chunk(std::size_t size);
     void finish_record(Byte* written, Byte* expected);
+    // An operand other than a vector: its tag and two numbers, or a text of its own on top.
+    static constexpr std::size_t kLongestOperand = 1 + 2 * 10 + 2;
+    // An instruction header: its opcode and flags bytes, and at most ten bytes for each of the offset, the guard and
+    // the modifiers' length, which come on top; an operand count too large for the flags is made room for at the end.
+    static constexpr std::size_t kLongestInstructionHeader = 2 + 3 * 10;
+    // Room made ahead when an instruction begins, so that most never ask for more.
+    static constexpr std::size_t kOperandRoom = 96;
+    // Room for `size` more bytes of the instruction being written, moving it whole to a new chunk if need be. The
+    // arena's cursor stays at the frame until the record is done; a link must still fit after the record.
+    void reserve(std::size_t size) {
+        if (arena_.room() < static_cast<std::size_t>(cursor_ - frame_) + size + kLinkSize) [[unlikely]]
+            grow(size);
+    }
+    void grow(std::size_t size);
+    // Makes `width` bytes of room at `offset` of the record, moving what follows it.
+    void open_gap(std::size_t offset, std::size_t width);
+    Byte* record() const noexcept { return frame_ + 1; }
 
     Arena arena_;
     Byte* file_ = nullptr;
@@ -439,7 +438,7 @@ private:
     Byte* frame_ = nullptr;
     Byte* cursor_ = nullptr;
     std::size_t operands_at_ = 0;
-    // Whether the record was moved into a chunk made for it, and where the link to that chunk is.
+    // Whether it was moved into a chunk made for it, and where the link to that chunk is.
     bool record_owns_chunk_ = false;
     Byte* link_to_record_ = nullptr;
 };

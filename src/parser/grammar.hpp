@@ -5,13 +5,16 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "ast/encoding.hpp"
 #include "ast/file.hpp"
 #include "ast/tree.hpp"
+#include "peg/classify.hpp"
 #include "peg/engine.hpp"
 #include "peg/terminals.hpp"
 
@@ -69,7 +72,7 @@ class Grammar {
 public:
     // `out` receives what the silent pass builds; the marking pass builds nothing and takes none.
     Grammar(const Input& in, ErrorState& err, ast::TreeWriter* out) noexcept
-        : in_{in}, text_{in.data()}, size_{in.size()}, err_{err}, out_{out} {}
+        : in_{in}, text_{in.data()}, size_{in.size()}, err_{err}, out_{out}, blocks_{in} {}
 
     // ---- Terminals. Each starts exactly at the position given; one that matches advances it, one that fails marks
     // its expected text there and leaves it.
@@ -80,7 +83,7 @@ public:
     template <FixedString S>
     [[gnu::always_inline]] bool at(Pos pos) const {
         ZORVANE_DEBUG_CHECK(pos <= size_, "a literal is tried past the end of the input");
-        if (size_ - pos < S.size()) return false;
+        // The bytes are compared in order and no literal holds a NUL, so the NUL after the text ends any comparison.
         for (std::size_t i = 0; i < S.size(); ++i)
             if (text_[pos + i] != S.chars[i]) return false;
         return true;
@@ -88,8 +91,7 @@ public:
 
     // Whether `lit` is at `pos`, given that its first `known` bytes are.
     [[gnu::always_inline]] bool at(Pos pos, std::string_view lit, std::size_t known = 0) const {
-        ZORVANE_DEBUG_CHECK(pos <= size_, "a literal is tried past the end of the input");
-        if (size_ - pos < lit.size()) return false;
+        ZORVANE_DEBUG_CHECK(pos + known <= size_, "a literal is tried past the end of the input");
         for (std::size_t i = known; i < lit.size(); ++i)
             if (text_[pos + i] != lit[i]) return false;
         return true;
@@ -118,30 +120,33 @@ public:
     }
 
     // Where a run of the class from `pos` stops, marked there: zero or more characters.
-    [[gnu::always_inline]] Pos run_end(const CharClass& cls, Pos pos) {
-        Pos end = class_end(cls, pos);
-        if constexpr (Mode::marks) fail(end, cls.expected);
+    template <const CharClass& Cls>
+    [[gnu::always_inline]] Pos run_end(Pos pos) {
+        Pos end = class_end<Cls>(pos);
+        if constexpr (Mode::marks) fail(end, Cls.expected);
         return end;
     }
 
     // One or more characters of the class: advances past them, marking where they stop.
-    [[gnu::always_inline]] bool run(const CharClass& cls, Pos& pos) {
-        Pos end = class_end(cls, pos);
+    template <const CharClass& Cls>
+    [[gnu::always_inline]] bool run(Pos& pos) {
+        Pos end = class_end<Cls>(pos);
         if (end == pos) {
-            fail(end, cls.expected);
+            fail(end, Cls.expected);
             return false;
         }
-        if constexpr (Mode::marks) fail(end, cls.expected);
+        if constexpr (Mode::marks) fail(end, Cls.expected);
         pos = end;
         return true;
     }
 
-    // number: ['0'..='9']+, read as an unsigned 64-bit decimal as it is matched
+    // number: ['0'..='9']+, read as an unsigned 64-bit decimal as its digits are matched: nearly every number is one
+    // or two digits long, which the loop that sums them finds the end of as well as a mask would.
     [[gnu::always_inline]] bool number(Pos& pos, std::uint64_t& value) {
         Pos end = pos;
-        std::uint64_t v = 0;
-        while (end < size_ && kDigits.has(static_cast<unsigned char>(text_[end]))) {
-            v = v * 10 + static_cast<std::uint64_t>(text_[end] - '0');
+        std::uint64_t sum = 0;
+        while (kDigits.has(static_cast<unsigned char>(text_[end]))) {
+            sum = sum * 10 + static_cast<std::uint64_t>(text_[end] - '0');
             ++end;
         }
         if (end == pos) {
@@ -149,28 +154,35 @@ public:
             return false;
         }
         if constexpr (Mode::marks) fail(end, kDigits.expected);
-        // A run too long to be sure to fit is converted again, with the check.
-        if (end - pos > 19) v = decimal_u64_any(in_, pos, end);
-        value = v;
+        // A run too long to be sure to fit is read again, with the check.
+        value = end - pos > 19 ? decimal_u64_any(in_, pos, end) : sum;
         pos = end;
         return true;
     }
 
-    // `_`
-    // Most calls meet no blank at all, or a single one.
-    [[gnu::always_inline]] Pos ws(Pos pos) const {
-        if (pos >= size_) return pos;
-        const auto c = static_cast<unsigned char>(text_[pos]);
-        if (!peg::kWhitespaceStarts.has(c)) return pos;
-        if (c == ' ' && pos + 1 < size_ && !peg::kWhitespaceStarts.has(static_cast<unsigned char>(text_[pos + 1])))
-            return pos + 1;
-        return peg::skip_ws(in_, pos);
+    // `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and records nothing.
+    [[gnu::always_inline]] Pos ws(Pos pos) {
+        // Most calls meet no whitespace at all, which one byte tells.
+        if (!peg::kStartsWhitespace[static_cast<unsigned char>(text_[pos])]) return pos;
+        while (true) {
+            pos = class_end<peg::kBlanks>(pos);
+            if (text_[pos] != '/' || text_[pos + 1] != '/') return pos;
+            // A comment runs to the end of its line, which ends it with it.
+            const void* line_end = std::memchr(text_ + pos, '\n', size_ - pos);
+            if (line_end == nullptr) return size_;
+            pos = static_cast<Pos>(static_cast<const char*>(line_end) - text_) + 1;
+        }
     }
 
     // What the silent pass builds into; the marking pass has none.
     ast::TreeWriter& writer() const noexcept { return *out_; }
 
     std::string_view text(Pos begin, Pos end) const { return {text_ + begin, end - begin}; }
+    // The byte at `pos`, up to the NUL that follows the text.
+    unsigned char byte(Pos pos) const {
+        ZORVANE_DEBUG_CHECK(pos <= size_, "a byte is read past the NUL after the input");
+        return static_cast<unsigned char>(text_[pos]);
+    }
 
     // ---- Token rules (lexical.hpp)
     bool type_(Pos& pos, ast::PTXType& out);
@@ -222,10 +234,19 @@ public:
     bool program(Pos& pos);
 
 private:
-    [[gnu::always_inline]] Pos class_end(const CharClass& cls, Pos pos) const {
+    // Where the run of the class from `pos` stops: from the masks of the first stage for the classes it classifies,
+    // which nearly every run is of, and a byte at a time for the others.
+    template <const CharClass& Cls>
+    [[gnu::always_inline]] Pos class_end(Pos pos) {
         ZORVANE_DEBUG_CHECK(pos <= size_, "a character run starts past the end of the input");
-        while (pos < size_ && cls.has(static_cast<unsigned char>(text_[pos]))) ++pos;
-        return pos;
+        if constexpr (Blocks::template classifies<Cls>()) {
+            for (int i = 0; i < 8; ++i, ++pos)
+                if (!Cls.has(static_cast<unsigned char>(text_[pos]))) return pos;
+            return blocks_.template class_end<Cls>(pos);
+        } else {
+            while (Cls.has(static_cast<unsigned char>(text_[pos]))) ++pos;
+            return pos;
+        }
     }
 
     ast::TreeWriter& out() const noexcept { return *out_; }
@@ -264,11 +285,15 @@ private:
     bool declared_custom_register(Pos& pos, std::string_view& name);
     bool count(Pos& pos, ast::u128& out);
 
+    // The classes that the first stage classifies: those of the runs that nearly every line has.
+    using Blocks = peg::Classifier<peg::kBlanks, kDigits, kModifierChars, kLabelChars, kIdentifierChars>;
+
     const Input& in_;
     const char* text_;
     std::size_t size_;
     ErrorState& err_;
     ast::TreeWriter* out_;
+    Blocks blocks_;
 };
 
 // A table from a byte to the alternatives of a choice that can start with it, a bit each in the order of trial, from

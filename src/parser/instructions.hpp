@@ -24,12 +24,10 @@ bool Grammar<Mode>::instruction(Pos& pos) {
     std::optional<std::uint64_t> guard;
     Pos p = pos;
     Pos number = pos;
-    if (literal_opens<"@%p">(number)) {
-        const Pos digits = number;
-        if (run(kDigits, number)) {
-            guard = decimal_u64(in_, digits, number);
-            p = number;
-        }
+    std::uint64_t value = 0;
+    if (literal_opens<"@%p">(number) && this->number(number, value)) {
+        guard = value;
+        p = number;
     }
     p = ws(p);
 
@@ -58,10 +56,8 @@ bool Grammar<Mode>::instruction(Pos& pos) {
         }
     }
     p = ws(p);
-    if (!literal<";">(p)) {
-        if constexpr (Mode::builds) out().abandon_instruction();
-        return false;
-    }
+    // An instruction that fails leaves its record unfinished, and the next one is written over it.
+    if (!literal<";">(p)) return false;
     if constexpr (Mode::builds) out().end_instruction(count);
     pos = ws(p);
     return true;
@@ -89,7 +85,7 @@ inline constexpr std::array<std::uint32_t, 256> kCandidates = first_byte_table(k
 template <class Mode>
 bool Grammar<Mode>::body_item(Pos& pos, ItemRead& read) {
     return choose<&Grammar::label_definition, &Grammar::call_block, &Grammar::body_statement,
-                  &Grammar::body_instruction>(pos, body_items::kCandidates[in_.at(pos)], read);
+                  &Grammar::body_instruction>(pos, body_items::kCandidates[byte(pos)], read);
 }
 
 // label_definition: _ "$" label_ ":"
@@ -128,7 +124,7 @@ bool Grammar<Mode>::param_store(Pos& pos) {
     p = ws(p);
     if (!literal<"+">(p)) return false;
     p = ws(p);
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     if (!literal<"]">(p)) return false;
     if (!literal<",">(p)) return false;
     p = ws(p);

@@ -51,11 +51,11 @@ bool Grammar<Mode>::type_(Pos& pos, ast::PTXType& out) {
 // identifier: ['a'..='z' | 'A'..='Z' | '_' | '$'] ['a'..='z' | 'A'..='Z' | '0'..='9' | '_' | '$']*
 template <class Mode>
 bool Grammar<Mode>::identifier(Pos& pos, std::string_view& out) {
-    if (!kIdentifierStart.has(in_.at(pos))) {
+    if (!kIdentifierStart.has(byte(pos))) {
         fail(pos, kIdentifierStart.expected);
         return false;
     }
-    const Pos end = run_end(kIdentifierChars, pos + 1);
+    const Pos end = run_end<kIdentifierChars>(pos + 1);
     out = text(pos, end);
     pos = end;
     return true;
@@ -65,7 +65,7 @@ bool Grammar<Mode>::identifier(Pos& pos, std::string_view& out) {
 template <class Mode>
 bool Grammar<Mode>::label_(Pos& pos, std::string_view& out) {
     const Pos start = pos;
-    if (!run(kLabelChars, pos)) return false;
+    if (!run<kLabelChars>(pos)) return false;
     out = text(start, pos);
     return true;
 }
@@ -78,7 +78,7 @@ Pos Grammar<Mode>::modifiers(Pos pos) {
     while (true) {
         Pos p = pos;
         if (!literal_opens<".">(p)) return pos;
-        if (!run(kModifierChars, p)) return pos;
+        if (!run<kModifierChars>(p)) return pos;
         pos = p;
     }
 }

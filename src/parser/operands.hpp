@@ -51,7 +51,7 @@ template <class Mode>
 bool Grammar<Mode>::operand(Pos& pos) {
     return choose<&Grammar::vector_operand, &Grammar::register_or_pair, &Grammar::predicate, &Grammar::memory,
                   &Grammar::float_immediate, &Grammar::negative_immediate, &Grammar::immediate, &Grammar::string_label,
-                  &Grammar::label, &Grammar::custom_register>(pos, operands::kCandidates[in_.at(pos)]);
+                  &Grammar::label, &Grammar::custom_register>(pos, operands::kCandidates[byte(pos)]);
 }
 
 // "{" _ (parse_register (_ "," _ parse_register)*)? _ "}"
@@ -101,13 +101,9 @@ bool Grammar<Mode>::register_or_pair(Pos& pos) {
     operands::OperandFields op = operands::fields(operands::OperandKind::Register);
     op.reg = reg;
     Pos pair = p;
-    if (literal_opens<"|">(pair) && literal<"%p">(pair)) {
-        const Pos digits = pair;
-        if (run(kDigits, pair)) {
-            op.kind = operands::OperandKind::RegPredPair;
-            op.value = decimal_u64(in_, digits, pair);
-            p = pair;
-        }
+    if (literal_opens<"|">(pair) && literal<"%p">(pair) && number(pair, op.value)) {
+        op.kind = operands::OperandKind::RegPredPair;
+        p = pair;
     }
     if constexpr (Mode::builds) out().operand(op);
     pos = p;
@@ -118,11 +114,9 @@ bool Grammar<Mode>::register_or_pair(Pos& pos) {
 template <class Mode>
 bool Grammar<Mode>::predicate(Pos& pos) {
     Pos p = pos;
-    if (!literal<"%p">(p)) return false;
-    const Pos digits = p;
-    if (!run(kDigits, p)) return false;
-    if constexpr (Mode::builds)
-        out().operand(operands::fields(operands::OperandKind::Predicate, decimal_u64(in_, digits, p)));
+    std::uint64_t value = 0;
+    if (!literal<"%p">(p) || !number(p, value)) return false;
+    if constexpr (Mode::builds) out().operand(operands::fields(operands::OperandKind::Predicate, value));
     pos = p;
     return true;
 }
@@ -146,7 +140,7 @@ bool Grammar<Mode>::memory(Pos& pos) {
             Pos r = start;
             if (literal<"-">(r)) {
                 const Pos digits = r;
-                if (run(kDigits, r)) {
+                if (run<kDigits>(r)) {
                     op.value = negated_decimal_u64(in_, digits, r);
                     r = ws(r);
                     if (literal<"]">(r)) {
@@ -158,8 +152,7 @@ bool Grammar<Mode>::memory(Pos& pos) {
             }
             // number _ "]"
             r = start;
-            if (run(kDigits, r)) {
-                op.value = decimal_u64(in_, start, r);
+            if (number(r, op.value)) {
                 r = ws(r);
                 if (literal<"]">(r)) {
                     if constexpr (Mode::builds) out().operand(op);
@@ -195,7 +188,7 @@ bool Grammar<Mode>::float_immediate(Pos& pos) {
     Pos p = pos;
     if (!literal<"0f">(p)) return false;
     const Pos digits = p;
-    if (!run(kHexDigits, p)) return false;
+    if (!run<kHexDigits>(p)) return false;
     if constexpr (Mode::builds)
         out().operand(operands::fields(operands::OperandKind::FloatImmediate, hex_u64(in_, digits, p)));
     pos = p;
@@ -208,7 +201,7 @@ bool Grammar<Mode>::negative_immediate(Pos& pos) {
     Pos p = pos;
     if (!literal<"-">(p)) return false;
     const Pos digits = p;
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     if constexpr (Mode::builds)
         out().operand(operands::fields(operands::OperandKind::Immediate, negated_decimal_u64(in_, digits, p)));
     pos = p;
@@ -219,9 +212,9 @@ bool Grammar<Mode>::negative_immediate(Pos& pos) {
 template <class Mode>
 bool Grammar<Mode>::immediate(Pos& pos) {
     Pos p = pos;
-    if (!run(kDigits, p)) return false;
-    if constexpr (Mode::builds)
-        out().operand(operands::fields(operands::OperandKind::Immediate, decimal_u64(in_, pos, p)));
+    std::uint64_t value = 0;
+    if (!number(p, value)) return false;
+    if constexpr (Mode::builds) out().operand(operands::fields(operands::OperandKind::Immediate, value));
     pos = p;
     return true;
 }
@@ -231,7 +224,7 @@ template <class Mode>
 bool Grammar<Mode>::string_label(Pos& pos) {
     Pos p = pos;
     if (!literal<"$str$">(p)) return false;
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     operands::OperandFields op = operands::fields(operands::OperandKind::Label);
     op.text = text(pos, p);
     if constexpr (Mode::builds) out().operand(op);
@@ -259,7 +252,7 @@ bool Grammar<Mode>::custom_register(Pos& pos) {
     Pos p = pos;
     if (!literal<"%">(p)) return false;
     const Pos name = p;
-    if (!run(kLetters, p)) return false;
+    if (!run<kLetters>(p)) return false;
     operands::OperandFields op = operands::fields(operands::OperandKind::Register);
     op.reg.kind = ast::encoding::RegisterKind::Custom;
     op.reg.name = text(name, p);

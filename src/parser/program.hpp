@@ -56,9 +56,9 @@ bool Grammar<Mode>::header(Pos& pos, ast::PTXHeader& out) {
     if (!literal<".version">(p)) return false;
     p = ws(p);
     const Pos version_start = p;
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     if (!literal<".">(p)) return false;
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     out.version = std::string{text(version_start, p)};
 
     p = ws(p);
@@ -85,9 +85,7 @@ bool Grammar<Mode>::header(Pos& pos, ast::PTXHeader& out) {
     p = ws(p);
     if (!literal<".address_size">(p)) return false;
     p = ws(p);
-    const Pos size_start = p;
-    if (!run(kDigits, p)) return false;
-    out.address_size = decimal_u64(in_, size_start, p);
+    if (!number(p, out.address_size)) return false;
     pos = p;
     return true;
 }
@@ -233,7 +231,7 @@ bool Grammar<Mode>::extern_shared_array(Pos& pos) {
     p = ws(p);
     if (!literal<".align">(p)) return false;
     p = ws(p);
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     p = ws(p);
     ast::PTXType type{};
     if (!type_(p, type)) return false;
@@ -259,7 +257,7 @@ bool Grammar<Mode>::global_array(Pos& pos) {
     p = ws(p);
     if (!literal<".align">(p)) return false;
     p = ws(p);
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     p = ws(p);
     ast::PTXType type{};
     if (!type_(p, type)) return false;
@@ -271,14 +269,14 @@ bool Grammar<Mode>::global_array(Pos& pos) {
 
     auto initialised = [this](Pos& at) {
         Pos q = at;
-        if (!run(kAlnumUnderscore, q)) return false;
+        if (!run<kAlnumUnderscore>(q)) return false;
         if (!literal<"]">(q)) return false;
         q = ws(q);
         if (!literal<"=">(q)) return false;
         q = ws(q);
         if (!literal<"{">(q)) return false;
         q = ws(q);
-        if (!run(kInitialiserChars, q)) return false;
+        if (!run<kInitialiserChars>(q)) return false;
         q = ws(q);
         if (!literal<"}">(q)) return false;
         if (!literal<";">(q)) return false;
@@ -291,7 +289,7 @@ bool Grammar<Mode>::global_array(Pos& pos) {
         return true;
     }
     p = size;
-    if (!run(kAlnum, p)) return false;
+    if (!run<kAlnum>(p)) return false;
     if (!literal<"]">(p)) return false;
     if (!literal<";">(p)) return false;
     pos = ws(p);

@@ -132,7 +132,7 @@ bool Grammar<Mode>::parse_register(Pos& pos, RegisterFields& out) {
             return register_of(pos, out, std::pair{Every{}, registers::kForms.size()}, 0);
         }
     }
-    const unsigned char second = in_.at(pos) == '%' ? in_.at(pos + 1) : 0;
+    const unsigned char second = byte(pos) == '%' ? byte(pos + 1) : 0;
     struct Group {
         std::size_t first;
         std::size_t operator[](std::size_t k) const { return kBySecondByte.members[first + k]; }

@@ -21,7 +21,7 @@ inline constexpr peg::ByteSet kFirst = peg::first_of_literal<".">();
 template <class Mode>
 bool Grammar<Mode>::count(Pos& pos, ast::u128& out) {
     const Pos start = pos;
-    if (!run(kDigits, pos)) return false;
+    if (!run<kDigits>(pos)) return false;
     out = decimal_u128(in_, start, pos);
     return true;
 }
@@ -32,7 +32,7 @@ bool Grammar<Mode>::align(Pos& pos) {
     Pos p = pos;
     if (!literal<".align">(p)) return false;
     p = ws(p);
-    if (!run(kDigits, p)) return false;
+    if (!run<kDigits>(p)) return false;
     pos = p;
     return true;
 }
@@ -123,7 +123,7 @@ bool Grammar<Mode>::pragma(Pos& pos) {
     if (!literal<".pragma">(p)) return false;
     p = ws(p);
     if (!literal<"\"">(p)) return false;
-    if (!run(kPragmaChars, p)) return false;
+    if (!run<kPragmaChars>(p)) return false;
     if (!literal<"\"">(p)) return false;
     if (!literal<";">(p)) return false;
     if constexpr (Mode::builds) out().statement(ast::statement::Pragma{});

@@ -16,11 +16,16 @@ namespace zorvane::peg {
 
 using Pos = std::size_t;
 
-// The UTF-8 text of one entry call; positions are byte offsets into it.
+// The UTF-8 text of one entry call; positions are byte offsets into it. A NUL follows the text (as it follows the
+// UTF-8 form of every str, and the characters of every std::string): no rule accepts a NUL, so the rules read up to
+// it without comparing positions with the end.
 struct Input {
     std::string_view text;
 
-    explicit Input(std::string_view whole) noexcept : text{whole} {}
+    explicit Input(std::string_view whole) : text{whole} {
+        ZORVANE_CHECK(whole.data() != nullptr && whole.data()[whole.size()] == '\0',
+                      "the text to parse is not followed by a NUL");
+    }
 
     std::size_t size() const noexcept { return text.size(); }
     const char* data() const noexcept { return text.data(); }

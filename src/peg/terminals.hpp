@@ -69,6 +69,12 @@ public:
         return a;
     }
     constexpr bool empty() const { return (words_[0] | words_[1] | words_[2] | words_[3]) == 0; }
+    // The set as a table of 256 flags, which a test reads with one load.
+    constexpr std::array<bool, 256> table() const {
+        std::array<bool, 256> flags{};
+        for (std::size_t c = 0; c < 256; ++c) flags[c] = has(static_cast<unsigned char>(c));
+        return flags;
+    }
 
 private:
     std::uint64_t words_[4]{};
@@ -89,74 +95,61 @@ constexpr unsigned char quoted_char(std::string_view text, std::size_t& i) {
     return c;
 }
 
-// The members of a class from its written form, such as "['a'..='z' | 'A'..='Z' | '_' | '$']": single characters
-// and ranges in single quotes; everything between them (brackets, bars, spaces) only separates them.
-constexpr ByteSet class_members(std::string_view written) {
-    ByteSet set;
-    std::size_t i = 0;
-    while (i < written.size()) {
-        if (written[i] != '\'') {
-            ++i;
-            continue;
-        }
-        const unsigned char first = quoted_char(written, i);
-        if (written.substr(i, 3) == "..=") {
-            i += 3;
-            set.add_range(first, quoted_char(written, i));
-        } else {
-            set.add(first);
-        }
-    }
-    if (set.empty()) throw "a character class without members";
-    return set;
-}
+// An inclusive range of bytes; a single byte is a range of one.
+struct ByteRange {
+    unsigned char first;
+    unsigned char last;
+    friend constexpr bool operator==(const ByteRange&, const ByteRange&) = default;
+};
 
-// A character class, written once as the text that error messages show; its members are read from that text. All
-// members are ASCII, so a byte of a multi-byte character is in none of them.
+// A character class, written once as the text that error messages show, such as
+// "['a'..='z' | 'A'..='Z' | '_' | '$']": its members are read from that text, single characters and ranges in single
+// quotes, everything between them (brackets, bars, spaces) only separating them. All members are ASCII, so a byte of
+// a multi-byte character is in none of them.
 struct CharClass {
-    const char* expected;
-    std::array<bool, 256> member;
+    static constexpr std::size_t kMostRanges = 8;
 
-    constexpr explicit CharClass(const char* written) : expected{written}, member{} {
-        const ByteSet set = class_members(written);
-        for (std::size_t c = 0; c < 256; ++c) member[c] = set.has(static_cast<unsigned char>(c));
+    const char* expected;
+    std::array<ByteRange, kMostRanges> ranges{};
+    std::size_t range_count = 0;
+    std::array<bool, 256> member{};
+
+    constexpr explicit CharClass(const char* written) : expected{written} {
+        const std::string_view text{written};
+        std::size_t i = 0;
+        while (i < text.size()) {
+            if (text[i] != '\'') {
+                ++i;
+                continue;
+            }
+            const unsigned char first = quoted_char(text, i);
+            unsigned char last = first;
+            if (text.substr(i, 3) == "..=") {
+                i += 3;
+                last = quoted_char(text, i);
+            }
+            if (range_count == kMostRanges || last < first || last >= 0x80) throw "a malformed character class";
+            ranges[range_count++] = {first, last};
+            for (unsigned c = first; c <= last; ++c) member[c] = true;
+        }
+        if (range_count == 0) throw "a character class without members";
     }
     constexpr bool has(unsigned char c) const { return member[c]; }
     constexpr ByteSet bytes() const {
         ByteSet set;
-        for (std::size_t c = 0; c < 256; ++c)
-            if (member[c]) set.add(static_cast<unsigned char>(c));
+        for (std::size_t r = 0; r < range_count; ++r) set.add_range(ranges[r].first, ranges[r].last);
         return set;
     }
 };
 
 inline constexpr CharClass kDigits{"['0'..='9']"};
 
-// The whitespace rule `_`: blanks and line comments. Its characters never show in a message (the rule is quiet), so
-// its class text is only written here.
+// The blanks of the whitespace rule `_`, which also skips line comments. Its characters never show in a message (the
+// rule is quiet), so its class text is only written here.
 inline constexpr CharClass kBlanks{"[' ' | '\\t' | '\\r' | '\\n']"};
 // A "/" starts a line comment when another follows it.
 inline constexpr ByteSet kWhitespaceStarts = kBlanks.bytes() | ByteSet{}.add('/');
-
-// `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and records nothing.
-inline Pos skip_ws(const Input& in, Pos pos) noexcept(!kDebugChecks) {
-    ZORVANE_DEBUG_CHECK(pos <= in.size(), "whitespace is skipped from past the end of the input");
-    const std::size_t size = in.size();
-    const char* text = in.data();
-    while (pos < size) {
-        const auto c = static_cast<unsigned char>(text[pos]);
-        if (kBlanks.has(c)) {
-            ++pos;
-        } else if (c == '/' && pos + 1 < size && text[pos + 1] == '/') {
-            pos += 2;
-            while (pos < size && text[pos] != '\n') ++pos;
-            if (pos < size) ++pos;
-        } else {
-            break;
-        }
-    }
-    return pos;
-}
+inline constexpr std::array<bool, 256> kStartsWhitespace = kWhitespaceStarts.table();
 
 // The bytes that can start what a rule matches first: a literal's first byte, a class's members, and for a part that
 // may match nothing (an optional literal, whitespace), the bytes of what follows it as well.
