@@ -412,7 +412,7 @@ def test_body_keeps_statements_and_instructions_in_order():
     assert [i.is_predicated for i in fn.body.instructions] == [None, None, 1, None]
 
 
-# Lines that the quick instruction scanner takes and lines that it leaves to the full rule, mixed within bodies.
+# Instruction lines of every shape, mixed within bodies: each must read the same inside a module as alone.
 MIXED_LINES = [
     "ld.param.u64 %rd1, [k_param_0];",
     "add.s32 %r3, %r1, -7;",

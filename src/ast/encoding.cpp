@@ -210,21 +210,6 @@ std::size_t instruction_size(const Byte* p) noexcept {
     return static_cast<std::size_t>(at - p);
 }
 
-void InstructionBuilder::start(std::size_t modifiers_size) {
-    header_room_ = kLongestHeader + modifiers_size;
-    begin_ = 0;
-    bytes_.assign(header_room_, 0);
-}
-
-void InstructionBuilder::finish(const InstructionHeader& header) {
-    Measure measure;
-    put_instruction_header(measure, header);
-    ZORVANE_CHECK(measure.size <= header_room_, "an instruction header is longer than the room kept for it");
-    begin_ = header_room_ - measure.size;
-    Store store{bytes_.data() + begin_};
-    put_instruction_header(store, header);
-}
-
 PTXInstruction get_instruction(const Byte* p) {
     const InstructionHeader h = get_instruction_header(p);
     PTXInstruction instr;

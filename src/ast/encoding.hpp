@@ -34,8 +34,14 @@ struct Measure {
 struct Store {
     Byte* at;
     void byte(Byte b) noexcept { *at++ = b; }
+    // Most texts written are a few bytes long (modifiers, labels), which a loop copies for less than a call.
     void bytes(const void* data, std::size_t n) noexcept {
-        if (n != 0) std::memcpy(at, data, n);
+        const auto* from = static_cast<const Byte*>(data);
+        if (n <= 16) {
+            for (std::size_t i = 0; i < n; ++i) at[i] = from[i];
+        } else {
+            std::memcpy(at, from, n);
+        }
         at += n;
     }
 };
@@ -66,7 +72,7 @@ constexpr std::size_t varint_size(std::uint64_t v) noexcept {
 }
 
 template <class Sink>
-void put_varint(Sink& out, std::uint64_t v) {
+[[gnu::always_inline]] inline void put_varint(Sink& out, std::uint64_t v) {
     while (v >= 0x80) {
         out.byte(static_cast<Byte>(v | 0x80));
         v >>= 7;
@@ -94,7 +100,7 @@ void put_varint(Sink& out, u128 v) {
 }
 
 template <class Sink>
-void put_text(Sink& out, std::string_view text) {
+[[gnu::always_inline]] inline void put_text(Sink& out, std::string_view text) {
     put_varint(out, std::uint64_t{text.size()});
     out.bytes(text.data(), text.size());
 }
@@ -227,7 +233,7 @@ constexpr Byte operand_tag(OperandKind kind, RegisterKind reg = RegisterKind::Ge
 // A number with its top bit set (a negative one written in the text, mostly) is stored negated, so that it takes
 // as many bytes as its magnitude.
 template <class Sink>
-void put_signed(Sink& out, Byte tag, std::uint64_t value) {
+[[gnu::always_inline]] inline void put_signed(Sink& out, Byte tag, std::uint64_t value) {
     const bool negated = (value >> 63) != 0;
     out.byte(static_cast<Byte>(tag | (negated ? kNegated : 0)));
     put_varint(out, negated ? 0 - value : value);
@@ -235,7 +241,7 @@ void put_signed(Sink& out, Byte tag, std::uint64_t value) {
 
 // `vector_register(i)` gives the fields of the i-th register of a vector operand.
 template <class Sink, class VectorRegister>
-void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_register) {
+[[gnu::always_inline]] inline void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_register) {
     switch (op.kind) {
         case OperandKind::Immediate:
             put_signed(out, operand_tag(op.kind), op.value);
@@ -288,6 +294,14 @@ void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_reg
             put_varint(out, op.value);
             return;
     }
+}
+
+// The bytes of the texts an operand holds, a label's or a custom register's name; it reads no other field.
+constexpr std::size_t text_size(const OperandFields& op) noexcept {
+    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) return op.text.size;
+    const bool holds_register = op.kind == OperandKind::Register || op.kind == OperandKind::MemoryRegDisp ||
+                                op.kind == OperandKind::RegPredPair;
+    return holds_register && op.reg.kind == RegisterKind::Custom ? op.reg.name.size : 0;
 }
 
 // Reads one operand and leaves `p` after it; texts and the vector's registers stay views into the bytes.
@@ -347,7 +361,7 @@ struct InstructionHeader {
 };
 
 template <class Sink>
-void put_instruction_header(Sink& out, const InstructionHeader& h) {
+[[gnu::always_inline]] inline void put_instruction_header(Sink& out, const InstructionHeader& h) {
     const std::size_t count_field = h.operand_count < kCountInFlags ? h.operand_count : kCountInFlags;
     out.byte(static_cast<Byte>(h.opcode));
     out.byte(static_cast<Byte>((h.guard ? kHasGuard : 0) | (h.modifiers.empty() ? 0 : kHasModifiers) |
@@ -363,38 +377,6 @@ InstructionHeader get_instruction_header(const Byte*& p) noexcept;
 
 // The bytes of the instruction record at `p` (its opcode byte).
 std::size_t instruction_size(const Byte* p) noexcept;
-
-// Builds one instruction record whose operands are read one by one, by rules that append them to operands():
-// room for the longest header is kept in front of them, and the header, known whole only at the end, is then
-// written right before them.
-class InstructionBuilder {
-public:
-    // Starts a record whose modifiers take `modifiers_size` bytes.
-    void start(std::size_t modifiers_size);
-    std::vector<Byte>& operands() noexcept { return bytes_; }
-    // Writes the header in front of the operands.
-    void finish(const InstructionHeader& header);
-    // Makes the record one of `size` bytes that `fill(store)` writes whole.
-    template <class Fill>
-    void assign(std::size_t size, Fill&& fill) {
-        bytes_.resize(size);
-        begin_ = 0;
-        Store store{bytes_.data()};
-        fill(store);
-        ZORVANE_CHECK(store.at == bytes_.data() + size, "an instruction took other than its measured size");
-    }
-    const Byte* record() const noexcept { return bytes_.data() + begin_; }
-    std::size_t size() const noexcept { return bytes_.size() - begin_; }
-
-private:
-    // The opcode and flags bytes, and at most ten bytes for each of the offset, the guard, the modifiers' length
-    // and the operand count.
-    static constexpr std::size_t kLongestHeader = 2 + 4 * 10;
-
-    std::vector<Byte> bytes_;
-    std::size_t header_room_ = 0;
-    std::size_t begin_ = 0;
-};
 
 // The value of an instruction record (`p` at its opcode byte).
 PTXInstruction get_instruction(const Byte* p);
