@@ -1,4 +1,5 @@
 # Type stubs of the zorvane extension module: its functions and every class of the tree, as the runtime shows them.
+# Written by tools/surface.py from tests/surface.txt; do not edit.
 #
 # Only the three functions and PTXFile are attributes of the module at run time. Every other class below is reached
 # through the objects that parsing returns (type(obj)) or, for a variant class, as a class attribute of its sum type
@@ -424,7 +425,6 @@ class PTXOperand:
     Label: TypeAlias = PTXOperand_Label
     VectorOperand: TypeAlias = PTXOperand_VectorOperand
     RegPredPair: TypeAlias = PTXOperand_RegPredPair
-    def __str__(self) -> str: ...
     def kind(
         self,
     ) -> Literal[
@@ -439,8 +439,7 @@ class PTXOperand:
         "vector",
         "reg_pred_pair",
     ]:
-        """The variant's name: "imm", "float_imm", "reg", "predicate", "memory", "memory_label",
-        "memory_reg_disp", "label", "vector" or "reg_pred_pair"."""
+        """The variant's name."""
     def get_float_imm(self) -> int | None:
         """FloatImmediate: the bit pattern written after "0f"."""
     def get_register(self) -> str | None:
@@ -457,6 +456,7 @@ class PTXOperand:
         """Predicate: "%p" and its number."""
     def get_reg_pred_pair(self) -> tuple[str, str] | None:
         """RegPredPair: the register text and the predicate number without a prefix ("%rd1", "2")."""
+    def __str__(self) -> str: ...
 
 @final
 class PTXOperand_Immediate(PTXOperand):
@@ -732,7 +732,7 @@ class BodyItem:
     Call: TypeAlias = BodyItem_Call
     Param: TypeAlias = BodyItem_Param
     def kind(self) -> Literal["statement", "instruction", "label", "call", "param"]:
-        """The variant's name: "statement", "instruction", "label", "call" or "param"."""
+        """The variant's name."""
     def as_instruction(self) -> PTXInstruction | None:
         """The instruction of an Instruction line (a new object); None for the other variants."""
 
@@ -805,7 +805,8 @@ class PTXFunctionSignature:
 
 @final
 class PTXFunctionBody:
-    """A function body: its declarations and its instructions, each in written order (labels and calls are not kept)."""
+    """A function body: its declarations and its instructions, each in written order (labels and calls
+    are not kept)."""
 
     @property
     def statements(self) -> list[PTXStatement]: ...

@@ -1,8 +1,9 @@
-# The class protocol shared by every tree class: names, construction, conversion, copying, indexing and lifetimes.
+# The class protocol shared by every tree class: construction, conversion, copying, indexing and lifetimes.
 import copy
 import gc
 import pickle
 import sys
+import types
 import weakref
 
 import pytest
@@ -12,153 +13,9 @@ import zorvane
 HEADER = ".version 8.5\n.target sm_90a\n.address_size 64\n"
 SAMPLE = HEADER + ".visible .entry k(.param .u64 a)\n{\n.reg .b32 %r<5>;\nmov.u32 %r1, %tid.x;\nret;\n}\n"
 
-ENUMS = [
-    "PTXOpcode",
-    "PTXType",
-    "PTXSpace",
-    "PTXDirection",
-    "PTXSpecialRegister",
-    "PTXTarget",
-    "PTXFunctionKind",
-    "PTXLinkDirective",
-]
-BASES = {
-    "PTXOperand": [
-        "Immediate",
-        "FloatImmediate",
-        "Register",
-        "Predicate",
-        "Memory",
-        "MemoryLbl",
-        "MemoryRegDisp",
-        "Label",
-        "VectorOperand",
-        "RegPredPair",
-    ],
-    "PTXRegister": ["General", "Wide", "Float", "Special", "Custom"],
-    "PTXStatement": ["CustomRegister", "RegisterCount", "SharedMemory", "LocalMemory", "Pragma"],
-    "BodyItem": ["Statement", "Instruction", "LabelDef", "Call", "Param"],
-}
-RECORDS = {
-    "PTXFile": ["header", "functions", "labels_ref", "custom_registers"],
-    "PTXHeader": ["version", "target", "address_size"],
-    "PTXFunction": ["name", "offset", "link_directive", "kind", "signature", "body"],
-    "PTXFunctionSignature": ["parameters"],
-    "PTXFunctionParameter": ["name", "type_"],
-    "PTXFunctionBody": ["statements", "instructions"],
-    "PTXInstruction": ["offset", "opcode", "modifiers", "operands", "is_predicated"],
-}
-VARIANTS = [f"{base}_{variant}" for base, variants in BASES.items() for variant in variants]
-FIELD_COUNTS = {
-    "PTXOperand_Immediate": 1,
-    "PTXOperand_FloatImmediate": 1,
-    "PTXOperand_Register": 1,
-    "PTXOperand_Predicate": 1,
-    "PTXOperand_Memory": 0,
-    "PTXOperand_MemoryLbl": 1,
-    "PTXOperand_MemoryRegDisp": 2,
-    "PTXOperand_Label": 1,
-    "PTXOperand_VectorOperand": 1,
-    "PTXOperand_RegPredPair": 2,
-    "PTXRegister_General": 1,
-    "PTXRegister_Wide": 1,
-    "PTXRegister_Float": 1,
-    "PTXRegister_Special": 2,
-    "PTXRegister_Custom": 1,
-    "PTXStatement_CustomRegister": 3,
-    "PTXStatement_RegisterCount": 3,
-    "PTXStatement_SharedMemory": 4,
-    "PTXStatement_LocalMemory": 4,
-    "PTXStatement_Pragma": 0,
-    "BodyItem_Statement": 1,
-    "BodyItem_Instruction": 1,
-    "BodyItem_LabelDef": 1,
-    "BodyItem_Call": 1,
-    "BodyItem_Param": 0,
-}
-ALL_CLASSES = ENUMS + list(BASES) + VARIANTS + list(RECORDS)
-
-CUSTOM_REGISTERS_DOC = (
-    "PTX allows some custom registers, we map into some custom registers we have created\nthrough vexmoor"
-)
-
-
-class _Classes:
-    """Every class of the module, found through the objects that parsing returns (only PTXFile is an attribute)."""
-
-    def __getattr__(self, name):
-        if name.startswith("_"):
-            raise AttributeError(name)
-        found = {}
-        ptx = zorvane.parse_ptx(SAMPLE)
-        function = ptx.functions[0]
-        instr = function.body.instructions[0]
-        special = instr.operands[1]._0
-        statement = function.body.statements[0]
-        found.update(
-            PTXFile=type(ptx),
-            PTXHeader=type(ptx.header),
-            PTXTarget=type(ptx.header.target),
-            PTXFunction=type(function),
-            PTXLinkDirective=type(function.link_directive),
-            PTXFunctionKind=type(function.kind),
-            PTXFunctionSignature=type(function.signature),
-            PTXFunctionParameter=type(function.signature.parameters[0]),
-            PTXType=type(function.signature.parameters[0].type_),
-            PTXFunctionBody=type(function.body),
-            PTXStatement=type(statement).__base__,
-            PTXSpace=type(statement._0),
-            PTXInstruction=type(instr),
-            PTXOpcode=type(instr.opcode),
-            PTXOperand=type(instr.operands[0]).__base__,
-            PTXRegister=type(special).__base__,
-            PTXSpecialRegister=type(special._0),
-            PTXDirection=type(special._1),
-            BodyItem=type(zorvane.parse_function_body_line("ret;")).__base__,
-        )
-        for base, variants in BASES.items():
-            for variant in variants:
-                found[f"{base}_{variant}"] = getattr(found[base], variant)
-        self.__dict__.update(found)
-        return found[name]
-
-
-ns = _Classes()
-
-
-def describe(obj):
-    """A plain, comparable picture of a tree value (objects themselves compare by identity only)."""
-    if obj is None or isinstance(obj, (int, str)):
-        return obj
-    if isinstance(obj, (list, tuple)):
-        return type(obj)(describe(x) for x in obj)
-    name = type(obj).__name__
-    if name in ENUMS:
-        return (name, int(obj))
-    if hasattr(type(obj), "__match_args__"):
-        return (name, tuple(describe(getattr(obj, field)) for field in type(obj).__match_args__))
-    if name in RECORDS:
-        return (name, tuple(describe(getattr(obj, field)) for field in RECORDS[name]))
-    raise AssertionError(f"not a tree value: {obj!r}")
-
-
-class Index:
-    """An object that is an integer only through the index protocol."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-def error_text(excinfo):
-    return str(excinfo.value)
-
-
 def module_classes():
-    """Every class the module makes, found without the tables above: the types of all values reachable from a parse
-    through their properties, the bases of those types, and the variant classes that a sum type holds."""
+    """Every class the module makes, by name: the types of all values reachable from a parse through their
+    properties, the bases of those types, and the variant classes that a sum type holds."""
     classes = set()
     values = [zorvane.parse_ptx(SAMPLE), zorvane.parse_function_body_line("ret;")]
     while values:
@@ -182,50 +39,50 @@ def module_classes():
     return {cls.__name__: cls for cls in classes}
 
 
-def test_tables_name_every_class_of_the_module():
-    found = module_classes()
-    assert sorted(found) == sorted(ALL_CLASSES)
-    variants = sorted(name for name, cls in found.items() if cls.__bases__ != (object,))
-    assert variants == sorted(VARIANTS) == sorted(FIELD_COUNTS) == sorted(name for name, _ in CONSTRUCTIONS)
+# Which classes are which is pinned in tests/surface.txt; here they only choose the cases.
+ns = types.SimpleNamespace(**module_classes())
+VARIANTS = sorted(name for name, cls in vars(ns).items() if cls.__base__ is not object)
+SUM_TYPES = sorted({getattr(ns, name).__base__.__name__ for name in VARIANTS})
+ENUMS = sorted(name for name, cls in vars(ns).items() if "__int__" in vars(cls))
+RECORDS = sorted(set(vars(ns)) - set(VARIANTS) - set(SUM_TYPES) - set(ENUMS))
 
 
-# ---------------------------------------------------------------------------------------------------------------
-# Class objects
+def properties(obj):
+    return [name for name, value in vars(type(obj)).items() if type(value).__name__ == "getset_descriptor"]
 
 
-@pytest.mark.parametrize("name", ALL_CLASSES)
-def test_class_names_and_module(name):
-    cls = getattr(ns, name)
-    assert cls.__name__ == name
-    assert cls.__qualname__ == name
-    assert cls.__module__ == "builtins"
-    assert type(cls) is type
+def describe(obj):
+    """A plain, comparable picture of a tree value (objects themselves compare by identity only)."""
+    if obj is None or isinstance(obj, (int, str)):
+        return obj
+    if isinstance(obj, (list, tuple)):
+        return type(obj)(describe(x) for x in obj)
+    name = type(obj).__name__
+    if name in ENUMS:
+        return (name, int(obj))
+    if hasattr(type(obj), "__match_args__"):
+        return (name, tuple(describe(getattr(obj, field)) for field in type(obj).__match_args__))
+    if name in RECORDS:
+        return (name, tuple(describe(getattr(obj, field)) for field in properties(obj)))
+    raise AssertionError(f"not a tree value: {obj!r}")
 
 
-@pytest.mark.parametrize("name", ALL_CLASSES)
-def test_class_bases(name):
-    cls = getattr(ns, name)
-    base = name.split("_")[0] if name in VARIANTS else None
-    assert cls.__bases__ == ((getattr(ns, base),) if base else (object,))
+class Index:
+    """An object that is an integer only through the index protocol."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
 
 
-def test_only_ptxfile_is_a_module_attribute():
-    ns.PTXOperand  # every class exists by now
-    assert zorvane.PTXFile is ns.PTXFile
-    for name in ALL_CLASSES:
-        if name != "PTXFile":
-            assert not hasattr(zorvane, name), name
+def error_text(excinfo):
+    return str(excinfo.value)
 
 
-@pytest.mark.parametrize("base", list(BASES))
-def test_variant_attributes_in_declaration_order(base):
-    cls = getattr(ns, base)
-    attributes = [name for name, value in vars(cls).items() if isinstance(value, type)]
-    assert attributes == BASES[base]
-    for variant in BASES[base]:
-        variant_cls = getattr(cls, variant)
-        assert variant_cls.__name__ == f"{base}_{variant}"
-        assert issubclass(variant_cls, cls)
+def test_every_variant_is_constructed_below():
+    assert sorted(name for name, _ in CONSTRUCTIONS) == VARIANTS
 
 
 def test_parsed_objects_are_instances_of_the_cached_variant_classes():
@@ -237,63 +94,6 @@ def test_parsed_objects_are_instances_of_the_cached_variant_classes():
     assert ns.PTXOperand.Label is ns.PTXOperand_Label
     assert type(zorvane.parse_function_body_line("$L1:")) is ns.BodyItem.LabelDef
     assert type(zorvane.parse_ptx(SAMPLE)) is zorvane.PTXFile
-
-
-# ---------------------------------------------------------------------------------------------------------------
-# Doc strings and text signatures
-
-
-@pytest.mark.parametrize("name", VARIANTS)
-def test_variant_text_signature(name):
-    cls = getattr(ns, name)
-    fields = [f"_{i}" for i in range(FIELD_COUNTS[name])]
-    assert cls.__match_args__ == tuple(fields)
-    assert cls.__text_signature__ == "(" + ", ".join(fields) + ")"
-    assert not cls.__doc__  # the doc string holds only the signature
-
-
-@pytest.mark.parametrize("name", ENUMS + list(BASES) + list(RECORDS))
-def test_other_classes_have_no_doc(name):
-    cls = getattr(ns, name)
-    assert cls.__doc__ is None
-    assert cls.__text_signature__ is None
-
-
-METHODS = [
-    ("PTXOperand", "kind", "($self)"),
-    ("PTXOperand", "get_float_imm", "($self)"),
-    ("PTXOperand", "get_register", "($self)"),
-    ("PTXOperand", "get_label", "($self)"),
-    ("PTXOperand", "get_immediate", "($self)"),
-    ("PTXOperand", "get_memory_lbl", "($self)"),
-    ("PTXOperand", "get_memory_disp", "($self)"),
-    ("PTXOperand", "get_predicate", "($self)"),
-    ("PTXOperand", "get_reg_pred_pair", "($self)"),
-    ("BodyItem", "kind", "($self)"),
-    ("BodyItem", "as_instruction", "($self)"),
-    ("PTXInstruction", "is_float", "($self)"),
-    ("PTXFile", "get_instruction", "($self, addr)"),
-]
-
-
-@pytest.mark.parametrize("cls,method,signature", METHODS, ids=[f"{c}.{m}" for c, m, _ in METHODS])
-def test_method_text_signature(cls, method, signature):
-    function = getattr(getattr(ns, cls), method)
-    assert function.__text_signature__ == signature
-    assert function.__doc__ is None
-    assert function.__name__ == method
-
-
-PROPERTIES = [(c, p) for c, props in RECORDS.items() for p in props] + [
-    (v, f"_{i}") for v, n in FIELD_COUNTS.items() for i in range(n)
-]
-
-
-@pytest.mark.parametrize("cls,prop", PROPERTIES, ids=[f"{c}.{p}" for c, p in PROPERTIES])
-def test_property_docs(cls, prop):
-    descriptor = vars(getattr(ns, cls))[prop]
-    expected = CUSTOM_REGISTERS_DOC if (cls, prop) == ("PTXFile", "custom_registers") else None
-    assert descriptor.__doc__ == expected
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -343,7 +143,6 @@ def test_variant_round_trip(name, make_args):
     obj = cls(*args)
     assert type(obj) is cls
     assert isinstance(obj, getattr(ns, name.split("_")[0]))
-    assert cls.__match_args__ == tuple(f"_{i}" for i in range(len(args)))
     assert len(obj) == len(args)
     for i, arg in enumerate(args):
         assert describe(getattr(obj, f"_{i}")) == describe(arg)
@@ -354,13 +153,6 @@ def test_variant_round_trip(name, make_args):
     assert error_text(excinfo) == "tuple index out of range"
     by_keyword = cls(**{f"_{i}": arg for i, arg in enumerate(args)})
     assert describe(by_keyword) == describe(obj)
-
-
-@pytest.mark.parametrize("name", VARIANTS)
-def test_match_args_are_str_and_one_tuple(name):
-    cls = getattr(ns, name)
-    assert cls.__match_args__ is cls.__match_args__
-    assert all(type(field) is str for field in cls.__match_args__)
 
 
 def test_keyword_arguments_in_any_order():
@@ -699,38 +491,18 @@ def test_match_body_items():
 # Construction refused, subclassing
 
 
-@pytest.mark.parametrize("name", ENUMS + list(BASES) + list(RECORDS))
-def test_classes_without_constructor(name):
-    cls = getattr(ns, name)
-    with pytest.raises(TypeError):
-        cls()
-    with pytest.raises(TypeError):
-        cls(1)
-
-
-@pytest.mark.parametrize("name", ALL_CLASSES)
+@pytest.mark.parametrize("name", sorted(vars(ns)))
 def test_object_new_cannot_make_an_empty_object(name):
     # An object without its native value would crash on first use.
     with pytest.raises(TypeError):
         object.__new__(getattr(ns, name))
 
 
-@pytest.mark.parametrize("name", ENUMS + VARIANTS + list(RECORDS))
-def test_not_subclassable(name):
-    with pytest.raises(TypeError):
-        type("Derived", (getattr(ns, name),), {})
-
-
-BASETYPE_FLAG = 1 << 10
-
-
-@pytest.mark.parametrize("name", list(BASES))
+@pytest.mark.parametrize("name", SUM_TYPES)
 def test_sum_type_base_derives_only_its_variant_classes(name):
     # The base is a base type for its variant classes; a class derived from it in Python would make objects
     # without a value (through object.__new__), so deriving one is refused.
     base = getattr(ns, name)
-    assert base.__flags__ & BASETYPE_FLAG
-    assert all(issubclass(getattr(base, variant), base) for variant in BASES[name])
     with pytest.raises(TypeError, match=f"^type '{name}' is not an acceptable base type$"):
 
         class Derived(base):
@@ -789,13 +561,6 @@ def test_no_instance_dict_and_read_only_properties(make, prop):
         assert describe(getattr(obj, prop)) == before
     with pytest.raises(TypeError):
         weakref.ref(obj)
-
-
-@pytest.mark.parametrize("name", list(RECORDS))
-def test_record_properties_in_order(name):
-    cls = getattr(ns, name)
-    properties = [key for key, value in vars(cls).items() if type(value).__name__ == "getset_descriptor"]
-    assert properties == RECORDS[name]
 
 
 def test_class_objects_accept_new_attributes():

@@ -1,6 +1,6 @@
 """The byte-encoded tree of a parse, read back: every field at the edges of its encoding (numbers at the byte
 boundaries of a varint and near 2^64, texts around the lengths that change how they are stored, operand and register
-counts around the ones the header and the fast scanner hold), records that straddle or exceed an arena chunk, and
+counts around the ones the header holds), records that straddle or exceed an arena chunk, and
 what reading a tree costs in memory. Each instruction is read through every path that decodes it: the function's list,
 get_instruction, the same line parsed alone and as a body line, a BodyItem's copy, and the list read again once the
 file object is gone.
@@ -179,8 +179,8 @@ def test_header_reads_back(length):
 
 
 # ---------------------------------------------------------------------------------------------------------------
-# Counts: an instruction's header holds up to 62 operands in its flags, more in a varint; the fast scanner takes
-# up to 16 operands and 32 vector registers, the rules any number.
+# Counts: an instruction's header holds up to 62 operands in its flags, more in a varint, and a vector's count takes
+# a byte up to 127 registers, more after it.
 
 REGISTERS = ["%r7", "%rd300", "%f2", "%tid.x", "%clock64", "%pm3", "%r18446744073709551615"]
 

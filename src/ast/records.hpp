@@ -114,7 +114,7 @@ struct InstructionHeader {
 };
 
 template <class Sink>
-void put_instruction_header(Sink& out, const InstructionHeader& h) {
+[[gnu::always_inline]] inline void put_instruction_header(Sink& out, const InstructionHeader& h) {
     const std::size_t count_field = h.operand_count < kCountInFlags ? h.operand_count : kCountInFlags;
     out.byte(static_cast<Byte>(h.opcode));
     out.byte(static_cast<Byte>((h.guard ? kHasGuard : 0) | (h.modifiers.empty() ? 0 : kHasModifiers) |

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include <cstring>
+
 #include "base/failure.hpp"
 
 namespace zorvane::ast {
@@ -41,6 +43,16 @@ void Arena::new_chunk(std::size_t size) {
     cursor_ = data;
     limit_ = data + chunk_size;
     next_size_ = std::min(2 * next_size_, kLargestChunk);
+}
+
+Byte* Arena::resize_last(std::size_t size) {
+    Chunk& last = chunks_.back();
+    auto* data = static_cast<Byte*>(std::realloc(last.data, size));
+    if (data == nullptr) throw std::bad_alloc{};
+    last = {data, size};
+    cursor_ = data;
+    limit_ = data + size;
+    return data;
 }
 
 void Arena::reset(const Mark& mark) noexcept {
@@ -129,15 +141,12 @@ PTXHeader FileRef::header() const {
 
 // ---- Writing
 
-Byte* TreeWriter::room(std::size_t size) {
-    // A link always fits after what is written, so that a stream can go on in another chunk from anywhere.
-    if (arena_.room() < size + kLinkSize) {
-        Byte* link = arena_.cursor();
-        arena_.new_chunk(size + kLinkSize);
-        if (link != nullptr) {
-            link[0] = 0;
-            put_fixed<const Byte*>(link + 1, arena_.cursor());
-        }
+Byte* TreeWriter::link_new_chunk(std::size_t size) {
+    Byte* link = arena_.cursor();
+    arena_.new_chunk(size + kLinkSize);
+    if (link != nullptr) {
+        link[0] = 0;
+        put_fixed<const Byte*>(link + 1, arena_.cursor());
     }
     return arena_.cursor();
 }
@@ -203,10 +212,6 @@ void TreeWriter::add_function(Byte* function) {
     functions_.push_back(function);
 }
 
-void TreeWriter::instruction(const encoding::InstructionBuilder& built) {
-    instruction_record(built.size(), [&built](Store& store) { store.bytes(built.record(), built.size()); });
-}
-
 void TreeWriter::statement(const PTXStatement& stmt) {
     Measure measure;
     put_statement(measure, stmt);
@@ -217,31 +222,73 @@ void TreeWriter::statement(const PTXStatement& stmt) {
     ++statements_;
 }
 
+const Byte* TreeWriter::begin_loose_stream() {
+    return room(0);
+}
+
+void TreeWriter::grow(std::size_t size) {
+    const auto written = static_cast<std::size_t>(cursor_ - frame_);
+    // Room doubles as a record grows, so that one of any length is copied a bounded number of times; once the record
+    // has a chunk of its own, that chunk grows in place where it can, and its bytes are never kept twice.
+    const std::size_t wanted = 2 * (written + size) + kLinkSize;
+    if (record_owns_chunk_) {
+        Byte* moved = arena_.resize_last(wanted);
+        put_fixed<const Byte*>(link_to_record_ + 1, moved);
+        frame_ = moved;
+        cursor_ = moved + written;
+        return;
+    }
+    Byte* old = frame_;
+    arena_.new_chunk(wanted);
+    Byte* fresh = arena_.cursor();
+    std::memcpy(fresh, old, written);
+    // The stream goes on where the record now is; room for this link was made when the record began.
+    old[0] = 0;
+    put_fixed<const Byte*>(old + 1, fresh);
+    link_to_record_ = old;
+    record_owns_chunk_ = true;
+    frame_ = fresh;
+    cursor_ = fresh + written;
+}
+
+void TreeWriter::open_gap(std::size_t offset, std::size_t width) {
+    reserve(width);
+    Byte* at = record() + offset;
+    std::memmove(at + width, at, static_cast<std::size_t>(cursor_ - at));
+    cursor_ += width;
+}
+
+void TreeWriter::end_vector(std::size_t start, std::uint64_t count) {
+    // Nearly every list is short enough for the byte kept for its count.
+    const std::size_t width = varint_size(count);
+    if (width > 1) open_gap(start + 2, width - 1);
+    Store store{record() + start + 1};
+    put_varint(store, count);
+}
+
+void TreeWriter::end_instruction(std::size_t operand_count) {
+    if (operand_count < kCountInFlags) {
+        record()[kFlagsAt] = static_cast<Byte>(record()[kFlagsAt] | (operand_count << kCountShift));
+    } else {
+        record()[kFlagsAt] = static_cast<Byte>(record()[kFlagsAt] | (kCountInFlags << kCountShift));
+        const std::size_t width = varint_size(operand_count);
+        open_gap(operands_at_, width);
+        Store store{record() + operands_at_};
+        put_varint(store, std::uint64_t{operand_count});
+    }
+    const auto size = static_cast<std::size_t>(cursor_ - record());
+    const std::size_t width = varint_size(size);
+    if (width > 1) open_gap(0, width - 1);
+    Store store{frame_};
+    put_varint(store, std::uint64_t{size});
+    arena_.advance(cursor_);
+    ++instructions_;
+}
+
 ParsedFile TreeWriter::finish() && {
     ZORVANE_CHECK(file_ != nullptr, "a tree finished without its file header");
     return ParsedFile{std::move(arena_), file_, std::move(functions_)};
 }
-
-// ---- Instruction builder
-
-namespace encoding {
-
-void InstructionBuilder::start(std::size_t modifiers_size) {
-    header_room_ = kLongestHeader + modifiers_size;
-    begin_ = 0;
-    bytes_.assign(header_room_, 0);
-}
-
-void InstructionBuilder::finish(const InstructionHeader& header) {
-    Measure measure;
-    put_instruction_header(measure, header);
-    ZORVANE_CHECK(measure.size <= header_room_, "an instruction header is longer than the room kept for it");
-    begin_ = header_room_ - measure.size;
-    Store store{bytes_.data() + begin_};
-    put_instruction_header(store, header);
-}
-
-}  // namespace encoding
 
 // ---- Instruction index
 

@@ -25,46 +25,11 @@
 #include "ast/records.hpp"
 #include "base/failure.hpp"
 
-namespace zorvane::ast::encoding {
-
-// Builds one instruction record whose operands are read one by one, by rules that append them to operands():
-// room for the longest header is kept in front of them, and the header, known whole only at the end, is then
-// written right before them.
-class InstructionBuilder {
-public:
-    // Starts a record whose modifiers take `modifiers_size` bytes.
-    void start(std::size_t modifiers_size);
-    std::vector<Byte>& operands() noexcept { return bytes_; }
-    // Writes the header in front of the operands.
-    void finish(const InstructionHeader& header);
-    // Makes the record one of `size` bytes that `fill(store)` writes whole.
-    template <class Fill>
-    void assign(std::size_t size, Fill&& fill) {
-        bytes_.resize(size);
-        begin_ = 0;
-        Store store{bytes_.data()};
-        fill(store);
-        ZORVANE_CHECK(store.at == bytes_.data() + size, "an instruction took other than its measured size");
-    }
-    const Byte* record() const noexcept { return bytes_.data() + begin_; }
-    std::size_t size() const noexcept { return bytes_.size() - begin_; }
-
-private:
-    // The opcode and flags bytes, and at most ten bytes for each of the offset, the guard, the modifiers' length
-    // and the operand count.
-    static constexpr std::size_t kLongestHeader = 2 + 4 * 10;
-
-    std::vector<Byte> bytes_;
-    std::size_t header_room_ = 0;
-    std::size_t begin_ = 0;
-};
-
-}  // namespace zorvane::ast::encoding
-
 namespace zorvane::ast {
 
 using encoding::Byte;
 using encoding::is_kind;
+using encoding::kLinkSize;
 using encoding::ParameterFields;
 using encoding::RecordKind;
 
@@ -94,6 +59,8 @@ public:
     void advance(Byte* to) noexcept { cursor_ = to; }
     // Makes a new chunk, with room for at least `size` bytes, the current one.
     void new_chunk(std::size_t size);
+    // Gives the last chunk, which nothing before the cursor uses, `size` bytes; returns where it now is, the cursor.
+    Byte* resize_last(std::size_t size);
 
     struct Mark {
         std::size_t chunks;
@@ -328,6 +295,7 @@ private:
 
 // What the parser writes into a tree while it reads a module: the header, then function by function, the record
 // of the function and the records of its body as they are read.
+
 class TreeWriter {
 public:
     TreeWriter() = default;
@@ -343,36 +311,48 @@ public:
     // Appends a finished function to the file.
     void add_function(Byte* function);
 
-    // A framed instruction record of `size` bytes, which `fill(store)` writes.
-    template <class Fill>
-    void instruction_record(std::size_t size, Fill&& fill) {
-        Byte* at = framed_room(size);
-        encoding::Store store{at};
-        fill(store);
-        finish_record(store.at, at + size);
-        ++instructions_;
+    // An instruction written as it is read: its header, then each operand as soon as it is known, then its count.
+    // Room is made as it goes; should the chunk run short, the record moves whole to a new one.
+    void begin_instruction(const encoding::InstructionHeader& header) {
+        // Its length byte, the longest header, and room for the first few operands.
+        frame_ = room(1 + kLongestInstructionHeader + header.modifiers.size() + kOperandRoom);
+        record_owns_chunk_ = false;
+        encoding::Store store{record()};
+        encoding::put_instruction_header(store, header);
+        cursor_ = store.at;
+        operands_at_ = static_cast<std::size_t>(cursor_ - record());
     }
-    // The same for a record of at most `bound` bytes, without measuring it first: its length is written in the
-    // bytes that the bound's length would take.
-    template <class Fill>
-    void instruction_record_within(std::size_t bound, Fill&& fill) {
-        const std::size_t width = encoding::varint_size(bound);
-        Byte* at = room(width + bound);
-        encoding::Store store{at + width};
-        fill(store);
-        const auto size = static_cast<std::size_t>(store.at - (at + width));
-        // Writing past the bound would overrun the chunk: never let that pass unseen.
-        ZORVANE_CHECK(size <= bound, "a record took more than its bound");
-        encoding::put_varint_in(at, size, width);
-        arena_.advance(store.at);
-        ++instructions_;
+    void operand(const encoding::OperandFields& op) {
+        reserve(kLongestOperand + encoding::text_size(op));
+        encoding::Store store{cursor_};
+        encoding::put_operand(store, op, [](std::size_t) { return encoding::RegisterFields{}; });
+        cursor_ = store.at;
     }
-    // The record that `built` holds.
-    void instruction(const encoding::InstructionBuilder& built);
+    // A vector operand: its registers one by one, then its count; begin_vector gives the place to end it at, or to
+    // take it back to when the list fails.
+    std::size_t begin_vector() {
+        reserve(2);
+        const auto start = static_cast<std::size_t>(cursor_ - record());
+        cursor_[0] = encoding::operand_tag(encoding::OperandKind::Vector);
+        cursor_[1] = 0;  // the count, written when the list is whole
+        cursor_ += 2;
+        return start;
+    }
+    void vector_register(const encoding::RegisterFields& reg) {
+        reserve(kLongestOperand + reg.name.size);
+        encoding::Store store{cursor_};
+        store.byte(static_cast<Byte>(reg.kind));
+        encoding::put_register_payload(store, reg);
+        cursor_ = store.at;
+    }
+    void end_vector(std::size_t start, std::uint64_t count);
+    void take_back(std::size_t start) noexcept { cursor_ = record() + start; }
+    void end_instruction(std::size_t operand_count);
     void statement(const PTXStatement& stmt);
-    // Where the rules build an instruction that the scanner left to them: kept for the whole parse, so that it
-    // grows once to the longest such instruction and is freed with the writer.
-    encoding::InstructionBuilder& builder() noexcept { return builder_; }
+
+    // A stream of records outside any function, for what a single line holds; the first record written after this
+    // starts at the result, framed as in a function's stream.
+    const Byte* begin_loose_stream();
 
     struct Mark {
         Arena::Mark arena;
@@ -394,9 +374,32 @@ private:
     // Room for a record of `size` bytes with its length in front, where a body stream goes on; returns where the
     // record itself starts.
     Byte* framed_room(std::size_t size);
-    // Room for `size` bytes in the current chunk, linking a new one in when there is too little left.
-    Byte* room(std::size_t size);
+    // Room for `size` bytes in the current chunk, linking a new one in when there is too little left. A link always
+    // fits after what is written, so that a stream can go on in another chunk from anywhere.
+    Byte* room(std::size_t size) {
+        if (arena_.room() < size + kLinkSize) [[unlikely]]
+            return link_new_chunk(size);
+        return arena_.cursor();
+    }
+    Byte* link_new_chunk(std::size_t size);
     void finish_record(Byte* written, Byte* expected);
+    // An operand other than a vector: its tag and two numbers, or a text of its own on top.
+    static constexpr std::size_t kLongestOperand = 1 + 2 * 10 + 2;
+    // An instruction header: its opcode and flags bytes, and at most ten bytes for each of the offset, the guard and
+    // the modifiers' length, which come on top; an operand count too large for the flags is made room for at the end.
+    static constexpr std::size_t kLongestInstructionHeader = 2 + 3 * 10;
+    // Room made ahead when an instruction begins, so that most never ask for more.
+    static constexpr std::size_t kOperandRoom = 96;
+    // Room for `size` more bytes of the instruction being written, moving it whole to a new chunk if need be. The
+    // arena's cursor stays at the frame until the record is done; a link must still fit after the record.
+    void reserve(std::size_t size) {
+        if (arena_.room() < static_cast<std::size_t>(cursor_ - frame_) + size + kLinkSize) [[unlikely]]
+            grow(size);
+    }
+    void grow(std::size_t size);
+    // Makes `width` bytes of room at `offset` of the record, moving what follows it.
+    void open_gap(std::size_t offset, std::size_t width);
+    Byte* record() const noexcept { return frame_ + 1; }
 
     Arena arena_;
     Byte* file_ = nullptr;
@@ -404,7 +407,14 @@ private:
     std::size_t instructions_ = 0;  // of the function being written
     std::size_t statements_ = 0;
     std::size_t parameters_ = 0;
-    encoding::InstructionBuilder builder_;
+    // The instruction being written: its frame (one byte kept for its length, which is widened at the end when the
+    // record is longer), where it has been written to, and where its operands start (from the record).
+    Byte* frame_ = nullptr;
+    Byte* cursor_ = nullptr;
+    std::size_t operands_at_ = 0;
+    // Whether it was moved into a chunk made for it, and where the link to that chunk is.
+    bool record_owns_chunk_ = false;
+    Byte* link_to_record_ = nullptr;
 };
 
 // Finds instructions by the offset of their mnemonic, which ascends through a file. The offsets are kept in blocks of

@@ -283,15 +283,21 @@ void get_fields(const Byte*& p, Byte tag, FieldsOf<V>& fields) noexcept {
     });
 }
 
-// Reads one record and leaves `p` after it; texts and lists stay views into the bytes.
+// Reads the rest of a record whose tag has been read, and leaves `p` after it.
 template <class V>
-FieldsOf<V> get_record(const Byte*& p) noexcept {
-    const Byte tag = *p++;
+FieldsOf<V> get_record_after(Byte tag, const Byte*& p) noexcept {
     const std::size_t variant = variant_of_tag<V>(tag);
     FieldsOf<V> fields{};
     fields.kind = static_cast<decltype(fields.kind)>(variant);
     with_variant<V>(variant, [&](auto i) { get_fields<V, i>(p, tag, fields); });
     return fields;
+}
+
+// Reads one record and leaves `p` after it; texts and lists stay views into the bytes.
+template <class V>
+FieldsOf<V> get_record(const Byte*& p) noexcept {
+    const Byte tag = *p++;
+    return get_record_after<V>(tag, p);
 }
 
 inline RegisterFields get_register_payload(RegisterKind kind, const Byte*& p) noexcept {
@@ -347,6 +353,50 @@ Bytes record_at(const Byte* p) noexcept {
 template <class V>
 std::size_t variant_of(const Byte* record) noexcept {
     return variant_of_tag<V>(record[0]);
+}
+
+// The value that a record's fields make, owning its texts and lists: a value the parser reads back and hands on.
+template <class V>
+V value_of(const FieldsOf<V>& fields);
+
+template <class T>
+T field_value(const View<T>& field) {
+    if constexpr (is_text_v<T>) {
+        return T{std::string_view{field}};
+    } else if constexpr (std::is_same_v<T, PTXRegister>) {
+        return value_of<PTXRegister>(field);
+    } else if constexpr (std::is_same_v<T, std::vector<PTXRegister>>) {
+        T list;
+        list.reserve(field.count);
+        const Byte* p = field.bytes;
+        for (std::size_t i = 0; i < field.count; ++i) list.push_back(value_of<PTXRegister>(get_record<PTXRegister>(p)));
+        return list;
+    } else if constexpr (std::is_same_v<T, PackedInstruction>) {
+        return T{field.data(), field.size()};
+    } else if constexpr (is_record_v<T>) {
+        const Byte* p = field.data();
+        return value_of<T>(get_record<T>(p));
+    } else {
+        return field;
+    }
+}
+
+template <class V>
+V value_of(const FieldsOf<V>& fields) {
+    V value;
+    with_variant<V>(static_cast<std::size_t>(fields.kind), [&](auto i) {
+        auto& alternative = value.template emplace<i>();
+        for_each_field<V, i>([&](auto k) {
+            using T = FieldType<V, i, k>;
+            field_ref<k>(alternative) = field_value<T>(get_slot(fields, Tag<T>{}));
+        });
+    });
+    return value;
+}
+
+// The statement whose record's tag has been read; `p` is left after it.
+inline PTXStatement get_statement(Byte tag, const Byte*& p) {
+    return value_of<PTXStatement>(get_record_after<PTXStatement>(tag, p));
 }
 
 // ---- Values as their records read them: the fields of a parser's values.
@@ -534,6 +584,21 @@ template <class Sink, class VectorRegister>
                 return get_slot(op, Tag<T>{});
         });
     });
+}
+
+// The bytes of the texts an operand holds, a label's or a custom register's name; it reads no other field.
+constexpr std::size_t text_size(const OperandFields& op) noexcept {
+    std::size_t size = 0;
+    with_variant<PTXOperand>(static_cast<std::size_t>(op.kind), [&](auto i) {
+        for_each_field<PTXOperand, i>([&](auto k) {
+            using T = FieldType<PTXOperand, i, k>;
+            if constexpr (is_text_v<T>)
+                size += op.text.size;
+            else if constexpr (std::is_same_v<T, PTXRegister>)
+                size += op.reg.kind == RegisterKind::Custom ? op.reg.name.size : 0;
+        });
+    });
+    return size;
 }
 
 // The records of the values that the parser gives the writer.

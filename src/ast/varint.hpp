@@ -34,8 +34,14 @@ struct Measure {
 struct Store {
     Byte* at;
     void byte(Byte b) noexcept { *at++ = b; }
+    // Most texts written are a few bytes long (modifiers, labels), which a loop copies for less than a call.
     void bytes(const void* data, std::size_t n) noexcept {
-        if (n != 0) std::memcpy(at, data, n);
+        const auto* from = static_cast<const Byte*>(data);
+        if (n <= 16) {
+            for (std::size_t i = 0; i < n; ++i) at[i] = from[i];
+        } else {
+            std::memcpy(at, from, n);
+        }
         at += n;
     }
 };
@@ -66,7 +72,7 @@ constexpr std::size_t varint_size(std::uint64_t v) noexcept {
 }
 
 template <class Sink>
-void put_varint(Sink& out, std::uint64_t v) {
+[[gnu::always_inline]] inline void put_varint(Sink& out, std::uint64_t v) {
     while (v >= 0x80) {
         out.byte(static_cast<Byte>(v | 0x80));
         v >>= 7;
@@ -94,7 +100,7 @@ void put_varint(Sink& out, u128 v) {
 }
 
 template <class Sink>
-void put_text(Sink& out, std::string_view text) {
+[[gnu::always_inline]] inline void put_text(Sink& out, std::string_view text) {
     put_varint(out, std::uint64_t{text.size()});
     out.bytes(text.data(), text.size());
 }

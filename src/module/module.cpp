@@ -39,14 +39,16 @@ bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
     return false;
 }
 
-// The text a parse reads: the str's own UTF-8 bytes, or, in a build with debug checks, a copy of exactly their
-// length: the interpreter's buffer ends in a NUL, behind which the sanitizer would not see a read one byte too far.
+// The text a parse reads: the str's own UTF-8 bytes and the NUL after them, or, in a build with debug checks, a copy
+// of exactly those: the interpreter's buffer may have room behind the NUL, where the sanitizer would not see a read
+// one byte too far.
 class TextToParse {
 public:
     explicit TextToParse(std::string_view text) : view_{text} {
         if constexpr (base::kDebugChecks) {
-            copy_ = std::make_unique_for_overwrite<char[]>(text.size());
+            copy_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
             if (!text.empty()) std::memcpy(copy_.get(), text.data(), text.size());
+            copy_[text.size()] = '\0';
             view_ = std::string_view{copy_.get(), text.size()};
         }
     }

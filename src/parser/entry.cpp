@@ -1,36 +1,111 @@
-// The entry rules: each runs one rule over the whole text through the two-pass engine.
+// The entry rules, each running one rule over the whole text through the two-pass engine, and the one place where
+// the grammar is compiled: every rule for both passes, together, so that the silent pass is inlined across groups.
 #include "parser/entry.hpp"
 
-#include "parser/rules.hpp"
-#include "peg/terminals.hpp"
+#include <optional>
+#include <utility>
+
+#include "parser/grammar.hpp"
+#include "parser/instructions.hpp"
+#include "parser/lexical.hpp"
+#include "parser/opcodes.hpp"
+#include "parser/operands.hpp"
+#include "parser/program.hpp"
+#include "parser/registers.hpp"
+#include "parser/statements.hpp"
 
 namespace zorvane::parser {
 
-peg::Outcome<ast::ParsedFile> parse_program(std::string_view text, ParseOptions options) {
-    peg::Outcome<std::optional<ast::ParsedFile>> outcome =
-        peg::run_entry<std::optional<ast::ParsedFile>>(Input{text, options.fast_scanner}, program);
-    if (!outcome.value) return {std::nullopt, std::move(outcome.error)};
-    // The first pass builds the tree of every program that reads the whole text.
-    ZORVANE_CHECK(outcome.value->has_value(), "a module that parsed gave no tree");
-    return {std::move(**outcome.value), std::nullopt};
+template class Grammar<Silent>;
+template class Grammar<Marking>;
+
+namespace {
+
+// Runs `rule(grammar, end)` from position 0 in both passes as the engine needs them: the silent pass writes into a
+// new writer, which `writer` keeps, and the marking pass writes nothing (the silent pass's writer is dropped first,
+// since what it holds is discarded).
+template <class Rule>
+std::optional<peg::ParseError> run(const Input& in, std::optional<ast::TreeWriter>& writer, Rule&& rule) {
+    return peg::run_entry(in, [&](auto mode, ErrorState& err, Pos& end) {
+        using Mode = decltype(mode);
+        ast::TreeWriter* out = nullptr;
+        if constexpr (Mode::builds) {
+            out = &writer.emplace();
+        } else {
+            writer.reset();
+        }
+        Grammar<Mode> grammar{in, err, out};
+        end = 0;
+        return rule(grammar, end);
+    });
 }
 
-peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text, ParseOptions options) {
-    return peg::run_entry<ast::PackedInstruction>(Input{text, options.fast_scanner}, instruction);
+// The first record of a stream that a single line was written into.
+const ast::encoding::Byte* first_record(const ast::encoding::Byte* stream) {
+    return ast::detail::BodyCursor{stream}.next();
+}
+
+}  // namespace
+
+peg::Outcome<ast::ParsedFile> parse_program(std::string_view text) {
+    const Input in{text};
+    std::optional<ast::TreeWriter> writer;
+    auto error = run(in, writer, [](auto& grammar, Pos& end) { return grammar.program(end); });
+    if (error) return {std::nullopt, std::move(error)};
+    return {std::move(*writer).finish(), std::nullopt};
+}
+
+peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text) {
+    const Input in{text};
+    std::optional<ast::TreeWriter> writer;
+    const ast::encoding::Byte* stream = nullptr;
+    auto error = run(in, writer, [&stream](auto& grammar, Pos& end) {
+        using G = std::remove_reference_t<decltype(grammar)>;
+        if constexpr (std::is_same_v<G, Grammar<Silent>>) stream = grammar.writer().begin_loose_stream();
+        return grammar.instruction(end);
+    });
+    if (error) return {std::nullopt, std::move(error)};
+    const ast::encoding::Byte* record = first_record(stream);
+    return {ast::PackedInstruction{record, ast::encoding::instruction_size(record)}, std::nullopt};
 }
 
 // function_body_line: function_signature / _ body_item _
 // A line that starts with a complete parameter list is decided by it, even when text follows the ")".
-peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text, ParseOptions options) {
-    auto line = [](const Input& in, Pos pos, ErrorState& err) -> Parsed<ast::BodyItem> {
-        if (auto signature = function_signature(in, pos, err, nullptr))
-            return peg::Match<ast::BodyItem>{signature->end, ast::body::Param{}};
-        auto item = body_item(in, peg::skip_ws(in, pos), err);
-        if (!item) return std::nullopt;
-        item->end = peg::skip_ws(in, item->end);
-        return item;
-    };
-    return peg::run_entry<ast::BodyItem>(Input{text, options.fast_scanner}, line);
+peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text) {
+    const Input in{text};
+    std::optional<ast::TreeWriter> writer;
+    const ast::encoding::Byte* stream = nullptr;
+    bool param = false;
+    ItemRead read{};
+    auto error = run(in, writer, [&](auto& grammar, Pos& end) {
+        using G = std::remove_reference_t<decltype(grammar)>;
+        if constexpr (std::is_same_v<G, Grammar<Silent>>) stream = grammar.writer().begin_loose_stream();
+        param = grammar.function_signature(end, false);
+        if (param) return true;
+        end = grammar.ws(0);
+        if (!grammar.body_item(end, read)) return false;
+        end = grammar.ws(end);
+        return true;
+    });
+    if (error) return {std::nullopt, std::move(error)};
+    if (param) return {ast::BodyItem{ast::body::Param{}}, std::nullopt};
+    switch (read.kind) {
+        case ItemRead::Kind::LabelDef:
+            return {ast::BodyItem{ast::body::LabelDef{std::string{read.name}}}, std::nullopt};
+        case ItemRead::Kind::Call:
+            return {ast::BodyItem{ast::body::Call{std::string{read.name}}}, std::nullopt};
+        case ItemRead::Kind::Statement: {
+            const ast::encoding::Byte* record = first_record(stream);
+            const ast::encoding::Byte* p = record + 1;
+            return {ast::BodyItem{ast::body::Statement{ast::encoding::get_statement(record[0], p)}}, std::nullopt};
+        }
+        case ItemRead::Kind::Instruction:
+            break;
+    }
+    const ast::encoding::Byte* record = first_record(stream);
+    ast::BodyItem item{std::in_place_type<ast::body::Instruction>,
+                       ast::body::Instruction{ast::PackedInstruction{record, ast::encoding::instruction_size(record)}}};
+    return {std::move(item), std::nullopt};
 }
 
 }  // namespace zorvane::parser

@@ -9,15 +9,9 @@
 
 namespace zorvane::parser {
 
-// Choices of one call that leave its result unchanged.
-struct ParseOptions {
-    // The first pass reads the common instructions with the fast scanner. Off, every instruction is read by the
-    // rules, which the fuzz target and the tests compare the scanner against; the Python module keeps it on.
-    bool fast_scanner = true;
-};
-
-peg::Outcome<ast::ParsedFile> parse_program(std::string_view text, ParseOptions options = {});
-peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text, ParseOptions options = {});
-peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text, ParseOptions options = {});
+// Each takes a text that a NUL follows, as it follows a std::string's characters and a str's UTF-8 form.
+peg::Outcome<ast::ParsedFile> parse_program(std::string_view text);
+peg::Outcome<ast::PackedInstruction> parse_single_instruction(std::string_view text);
+peg::Outcome<ast::BodyItem> parse_function_body_line(std::string_view text);
 
 }  // namespace zorvane::parser

@@ -4,8 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "parser/rules.hpp"
-#include "peg/terminals.hpp"
+#include "parser/grammar.hpp"
 
 namespace zorvane::parser {
 
@@ -93,7 +92,7 @@ std::uint64_t hex_u64(const Input& in, Pos begin, Pos end) {
     std::uint64_t value = 0;
     for (Pos i = begin; i < end; ++i) {
         unsigned c = in.at(i);
-        unsigned digit = peg::is_digit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20u) - 'a' + 10;
+        unsigned digit = kDigits.has(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20u) - 'a' + 10;
         if ((value >> 60) != 0)
             out_of_range(in, begin, end, written_prefix(in, begin, "0f"), "does not fit in 64 bits");
         value = (value << 4) | digit;

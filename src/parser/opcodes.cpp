@@ -1,108 +1,20 @@
-// The opcode rule: the 134 instruction mnemonics as one ordered choice of literals.
+// The mnemonics of the opcode rule, in its order of trial, and the ways to find the one it takes.
+#include "parser/opcodes.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
-
-#include "parser/rules.hpp"
-#include "peg/terminals.hpp"
 
 namespace zorvane::parser {
 
 using ast::PTXOpcode;
-using peg::FixedString;
-using peg::Match;
-using peg::Quoted;
+using namespace opcodes;
 
 namespace {
-
-struct Mnemonic {
-    std::string_view text;
-    const char* expected;
-    PTXOpcode opcode;
-};
-
-// The member whose name, with its first letter lowered, is `text`; fails to compile for any other text.
-constexpr PTXOpcode opcode_named(std::string_view text) {
-    const auto& names = ast::EnumInfo<PTXOpcode>::names;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::string_view name = names[i];
-        if (name.size() == text.size() && name[0] - 'A' + 'a' == text[0] && name.substr(1) == text.substr(1))
-            return static_cast<PTXOpcode>(i);
-    }
-    throw "not a mnemonic";
-}
-
-template <FixedString S>
-constexpr Mnemonic mnemonic() {
-    return {S.view(), Quoted<S>::c_str(), opcode_named(S.view())};
-}
-
-// In the order of trial, which puts every mnemonic before the shorter ones that begin it; the order otherwise only
-// decides the order of the failure marks.
-// clang-format off
-constexpr std::array kMnemonics{
-    mnemonic<"xor">(), mnemonic<"wmma">(), mnemonic<"wgmma">(), mnemonic<"vsub4">(), mnemonic<"vsub2">(),
-    mnemonic<"vsub">(), mnemonic<"vshr">(), mnemonic<"vshl">(), mnemonic<"vset4">(), mnemonic<"vset2">(),
-    mnemonic<"vset">(), mnemonic<"vote">(), mnemonic<"vmin4">(), mnemonic<"vmin2">(), mnemonic<"vmin">(),
-    mnemonic<"vmax4">(), mnemonic<"vmax2">(), mnemonic<"vmax">(), mnemonic<"vmad">(), mnemonic<"vavrg4">(),
-    mnemonic<"vavrg2">(), mnemonic<"vadd4">(), mnemonic<"vadd2">(), mnemonic<"vadd">(), mnemonic<"vabsdiff4">(),
-    mnemonic<"vabsdiff2">(), mnemonic<"vabsdiff">(), mnemonic<"txq">(), mnemonic<"trap">(), mnemonic<"testp">(),
-    mnemonic<"tensormap">(), mnemonic<"tex">(), mnemonic<"tcgen05">(), mnemonic<"tanh">(), mnemonic<"szext">(),
-    mnemonic<"sust">(), mnemonic<"sured">(), mnemonic<"suq">(), mnemonic<"suld">(), mnemonic<"subc">(),
-    mnemonic<"stmatrix">(), mnemonic<"stacksave">(), mnemonic<"stackrestore">(), mnemonic<"sqrt">(), mnemonic<"slct">(),
-    mnemonic<"sin">(), mnemonic<"shfl">(), mnemonic<"shf">(), mnemonic<"shr">(), mnemonic<"shl">(),
-    mnemonic<"setmaxnreg">(), mnemonic<"setp">(), mnemonic<"set">(), mnemonic<"selp">(), mnemonic<"sad">(),
-    mnemonic<"st">(), mnemonic<"sub">(), mnemonic<"rsqrt">(), mnemonic<"ret">(), mnemonic<"redux">(),
-    mnemonic<"red">(), mnemonic<"rem">(), mnemonic<"rcp">(), mnemonic<"prmt">(), mnemonic<"prefetchu">(),
-    mnemonic<"prefetch">(), mnemonic<"popc">(), mnemonic<"pmevent">(), mnemonic<"or">(), mnemonic<"not">(),
-    mnemonic<"neg">(), mnemonic<"nanosleep">(), mnemonic<"multimem">(), mnemonic<"mul24">(), mnemonic<"mul">(),
-    mnemonic<"movmatrix">(), mnemonic<"mov">(), mnemonic<"mma">(), mnemonic<"min">(), mnemonic<"membar">(),
-    mnemonic<"mbarrier">(), mnemonic<"match">(), mnemonic<"mapa">(), mnemonic<"madc">(), mnemonic<"mad24">(),
-    mnemonic<"mad">(), mnemonic<"max">(), mnemonic<"lop3">(), mnemonic<"ldu">(), mnemonic<"ldmatrix">(),
-    mnemonic<"lg2">(), mnemonic<"ld">(), mnemonic<"istypep">(), mnemonic<"isspacep">(), mnemonic<"griddepcontrol">(),
-    mnemonic<"getctarank">(), mnemonic<"fns">(), mnemonic<"fma">(), mnemonic<"fence">(), mnemonic<"ex2">(),
-    mnemonic<"exit">(), mnemonic<"elect">(), mnemonic<"dp4a">(), mnemonic<"dp2a">(), mnemonic<"div">(),
-    mnemonic<"discard">(), mnemonic<"cvta">(), mnemonic<"cvt">(), mnemonic<"createpolicy">(), mnemonic<"copysign">(),
-    mnemonic<"cos">(), mnemonic<"cnot">(), mnemonic<"clz">(), mnemonic<"clusterlaunchcontrol">(), mnemonic<"cp">(),
-    mnemonic<"call">(), mnemonic<"brx">(), mnemonic<"brkpt">(), mnemonic<"brev">(), mnemonic<"bra">(),
-    mnemonic<"bmsk">(), mnemonic<"bfind">(), mnemonic<"bfi">(), mnemonic<"bfe">(), mnemonic<"barrier">(),
-    mnemonic<"bar">(), mnemonic<"atom">(), mnemonic<"alloca">(), mnemonic<"addc">(), mnemonic<"add">(),
-    mnemonic<"and">(), mnemonic<"applypriority">(), mnemonic<"activemask">(), mnemonic<"abs">(),
-};
-// clang-format on
-
-static_assert(kMnemonics.size() == ast::member_count<PTXOpcode>() - 1);
-
-// Every member but Tld4 appears exactly once.
-constexpr bool covers_all_but_tld4() {
-    std::array<int, ast::member_count<PTXOpcode>()> seen{};
-    for (const Mnemonic& m : kMnemonics) ++seen[static_cast<std::size_t>(m.opcode)];
-    for (std::size_t i = 0; i < seen.size(); ++i)
-        if (seen[i] != (static_cast<PTXOpcode>(i) == PTXOpcode::Tld4 ? 0 : 1)) return false;
-    return true;
-}
-static_assert(covers_all_but_tld4());
-
-// A mnemonic tried after one that it begins could never match.
-constexpr bool longer_mnemonics_first() {
-    for (std::size_t i = 0; i < kMnemonics.size(); ++i)
-        for (std::size_t j = i + 1; j < kMnemonics.size(); ++j)
-            if (kMnemonics[j].text.substr(0, kMnemonics[i].text.size()) == kMnemonics[i].text) return false;
-    return true;
-}
-static_assert(longer_mnemonics_first());
-
-// Every mnemonic begins with two lower-case letters, which pick the few mnemonics that can match.
-static_assert([] {
-    for (const Mnemonic& m : kMnemonics)
-        if (m.text.size() < 2 || !peg::is_lower(static_cast<unsigned char>(m.text[0])) ||
-            !peg::is_lower(static_cast<unsigned char>(m.text[1])))
-            return false;
-    return true;
-}());
 
 constexpr std::size_t kLetterPairs = 26 * 26;
 
@@ -135,47 +47,24 @@ constexpr PairGroups group_by_letter_pair() {
 
 constexpr PairGroups kByLetterPair = group_by_letter_pair();
 
-// Whether `text` is at `pos`, given that its first two bytes are.
-bool rest_matches(const Input& in, Pos pos, std::string_view text) {
-    ZORVANE_DEBUG_CHECK(pos + 2 <= in.size(), "a mnemonic is tried without its first two bytes in the input");
-    if (in.size() - pos < text.size()) return false;
-    for (std::size_t i = 2; i < text.size(); ++i)
-        if (in.text[pos + i] != text[i]) return false;
-    return true;
-}
-
-// Marks the mnemonics tried before the one at `matched` (all when none matched): each failed at `pos`.
-inline void mark_failed_mnemonics(Pos pos, ErrorState& err, std::size_t matched) {
-    if (matched == 0) return;
-    err.fail_all_at(pos, [matched](auto&& mark) {
-        for (std::size_t i = 0; i < matched; ++i) mark(kMnemonics[i].expected);
-    });
-}
-
 }  // namespace
-
-// opcode: "xor" / "wmma" / "wgmma" / "vsub4" / "vsub2" / "vsub" / ... / "and" / "applypriority" / "activemask"
-//     / "abs", the 134 literals of kMnemonics in that order
-Parsed<PTXOpcode> opcode(const Input& in, Pos pos, ErrorState& err) {
-    unsigned char first = in.at(pos);
-    unsigned char second = in.at(pos + 1);
-    if (peg::is_lower(first) && peg::is_lower(second)) {
-        std::size_t pair = letter_pair(first, second);
-        for (std::size_t k = kByLetterPair.begin[pair]; k < kByLetterPair.begin[pair + 1]; ++k) {
-            std::size_t index = kByLetterPair.members[k];
-            if (!rest_matches(in, pos, kMnemonics[index].text)) continue;
-            mark_failed_mnemonics(pos, err, index);
-            return Match<PTXOpcode>{pos + kMnemonics[index].text.size(), kMnemonics[index].opcode};
-        }
-    }
-    mark_failed_mnemonics(pos, err, kMnemonics.size());
-    return std::nullopt;
-}
 
 namespace {
 
-// Every mnemonic in an open-addressed table keyed by a hash of its length and four of its bytes, for the fast
-// instruction scanner, which looks up a whole word at once.
+std::size_t first_mnemonic_at(const Input& in, Pos pos) noexcept {
+    const unsigned char first = in.at(pos);
+    const unsigned char second = in.at(pos + 1);
+    if (!is_lower(first) || !is_lower(second)) return kMnemonics.size();
+    const std::size_t pair = letter_pair(first, second);
+    for (std::size_t k = kByLetterPair.begin[pair]; k < kByLetterPair.begin[pair + 1]; ++k) {
+        const std::size_t index = kByLetterPair.members[k];
+        if (in.starts_with(pos, kMnemonics[index].text)) return index;
+    }
+    return kMnemonics.size();
+}
+
+// Every mnemonic in an open-addressed table keyed by a hash of its length and four of its bytes, to look up a whole
+// word at once.
 constexpr std::size_t kLongestMnemonic = [] {
     std::size_t n = 0;
     for (const Mnemonic& m : kMnemonics) n = m.text.size() > n ? m.text.size() : n;
@@ -212,72 +101,27 @@ constexpr WordTable build_word_table() {
 constexpr WordTable kWords = build_word_table();
 static_assert(kWords.longest_probe <= 2, "the mnemonic hash collides too often");
 
-// The mnemonics of up to 8 bytes, nearly every one written, keyed by the word itself as one 64-bit number (its
-// bytes in text order from the lowest, zeros after it): a word read from the text in one load is found with one
-// multiplication and, mostly, one comparison. No mnemonic holds a zero byte, so the key holds its length too.
-constexpr std::size_t kShortWordSlots = 512;
-
-constexpr std::size_t short_word_hash(std::uint64_t word) {
-    return static_cast<std::size_t>((word * 0x9E3779B97F4A7C15u) >> 55) % kShortWordSlots;
-}
-
-struct ShortWord {
-    std::uint64_t key = 0;  // 0 for an empty slot
-    PTXOpcode opcode{};
-};
-
-constexpr auto kShortWords = [] {
-    std::array<ShortWord, kShortWordSlots> table{};
-    for (const Mnemonic& m : kMnemonics) {
-        if (m.text.size() > 8) continue;
-        std::uint64_t key = 0;
-        for (std::size_t i = 0; i < m.text.size(); ++i)
-            key |= std::uint64_t{static_cast<unsigned char>(m.text[i])} << (8 * i);
-        std::size_t h = short_word_hash(key);
-        while (table[h].key != 0) h = (h + 1) % kShortWordSlots;
-        table[h] = {key, m.opcode};
+std::size_t mnemonic_of_long_word(std::string_view word) noexcept {
+    if (word.size() < 2 || word.size() > kLongestMnemonic) return kMnemonics.size();
+    std::size_t h = word_hash(word.data(), word.size());
+    while (kWords.slot[h] != 0) {
+        const std::size_t index = kWords.slot[h] - 1u;
+        const std::string_view text = kMnemonics[index].text;
+        // Lengths first and then the bytes, inline: a library comparison costs more than these few bytes.
+        bool same = text.size() == word.size();
+        for (std::size_t i = 0; same && i < word.size(); ++i) same = text[i] == word[i];
+        if (same) return index;
+        h = (h + 1) % kWordSlots;
     }
-    return table;
-}();
-
-// A miss ends at an empty slot, so the table must keep some.
-static_assert(std::count_if(kShortWords.begin(), kShortWords.end(), [](const ShortWord& w) { return w.key == 0; }) >
-              static_cast<std::ptrdiff_t>(kShortWordSlots / 2));
+    return kMnemonics.size();
+}
 
 }  // namespace
 
-bool opcode_of_word(std::string_view word, PTXOpcode& out) {
-    if (word.size() < 2 || word.size() > kLongestMnemonic) return false;
-    std::size_t h = word_hash(word.data(), word.size());
-    while (kWords.slot[h] != 0) {
-        const Mnemonic& m = kMnemonics[kWords.slot[h] - 1u];
-        // Lengths first and then the bytes, inline: a library comparison costs more than these few bytes.
-        bool same = m.text.size() == word.size();
-        for (std::size_t i = 0; same && i < word.size(); ++i) same = m.text[i] == word[i];
-        if (same) {
-            out = m.opcode;
-            return true;
-        }
-        h = (h + 1) % kWordSlots;
-    }
-    return false;
-}
-
-bool opcode_of_word(const Input& in, Pos begin, Pos end, PTXOpcode& out) {
-    const std::size_t size = end - begin;
-    if (size < 2 || size > 8 || begin + 8 > in.size()) return opcode_of_word(in.text.substr(begin, size), out);
-    std::uint64_t word;
-    std::memcpy(&word, in.text.data() + begin, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    word &= size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * size)) - 1;
-    for (std::size_t h = short_word_hash(word);; h = (h + 1) % kShortWordSlots) {
-        const ShortWord& slot = kShortWords[h];
-        if (slot.key == word) {
-            out = slot.opcode;
-            return true;
-        }
-        if (slot.key == 0) return false;
-    }
+std::size_t mnemonic_beginning(const Input& in, Pos pos, Pos word_end) noexcept {
+    const std::string_view word = in.text.substr(pos, word_end - pos);
+    const std::size_t index = word.size() > 8 ? mnemonic_of_long_word(word) : kMnemonics.size();
+    return index != kMnemonics.size() ? index : first_mnemonic_at(in, pos);
 }
 
 }  // namespace zorvane::parser

@@ -6,15 +6,6 @@
 
 namespace zorvane::peg {
 
-void ErrorState::fail_slow(Pos pos, const char* expected) {
-    if (suppressed_ != 0) return;
-    if (!recording_) {
-        if (pos > furthest_) furthest_ = pos;
-    } else if (pos == furthest_) {
-        record(expected);
-    }
-}
-
 void ErrorState::record(const char* expected) {
     // Texts are static, so equal pointers are equal texts; equal texts behind different pointers are merged below.
     if (std::find(expected_.begin(), expected_.end(), expected) == expected_.end()) expected_.push_back(expected);

@@ -1,4 +1,5 @@
-// The parsing engine: input, rule results, the error state with its two-pass failure tracking, and the error text.
+// The parsing engine: input, the two modes a rule runs in, the error state with its two-pass failure tracking, and
+// the error text.
 #pragma once
 
 #include <cstddef>
@@ -15,105 +16,87 @@ namespace zorvane::peg {
 
 using Pos = std::size_t;
 
-// The UTF-8 text of one entry call; positions are byte offsets into it.
+// The UTF-8 text of one entry call; positions are byte offsets into it. A NUL follows the text (as it follows the
+// UTF-8 form of every str, and the characters of every std::string): no rule accepts a NUL, so the rules read up to
+// it without comparing positions with the end.
 struct Input {
     std::string_view text;
-    // Where the last ";" of the text is (npos for none): a scan that stops at a ";" cannot run off the text from
-    // any position up to there.
-    std::size_t last_semicolon;
-    // Whether the first pass may read instructions with the fast scanner instead of the rules. Only the checks of
-    // the scanner against the rules turn it off; the results are the same either way.
-    bool fast_scanner;
 
-    explicit Input(std::string_view whole, bool scanner = true) noexcept
-        : text{whole}, last_semicolon{whole.rfind(';')}, fast_scanner{scanner} {}
+    explicit Input(std::string_view whole) : text{whole} {
+        ZORVANE_CHECK(whole.data() != nullptr && whole.data()[whole.size()] == '\0',
+                      "the text to parse is not followed by a NUL");
+    }
 
     std::size_t size() const noexcept { return text.size(); }
+    const char* data() const noexcept { return text.data(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
     unsigned char at(Pos pos) const noexcept { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0; }
-    // No rule tries a literal past the end of the text; were one to, it would fail to match rather than read there.
     bool starts_with(Pos pos, std::string_view lit) const noexcept(!base::kDebugChecks) {
         ZORVANE_DEBUG_CHECK(pos <= text.size(), "a literal is tried past the end of the input");
         return pos <= text.size() && lit.size() <= text.size() - pos && text.compare(pos, lit.size(), lit) == 0;
     }
 };
 
-template <class T>
-struct Match {
-    Pos end;
-    T value;
+// The two ways every rule runs, chosen at compile time. The first pass builds the values and keeps only the
+// furthest failure; the second runs only after a failure, builds nothing, and records the texts expected where the
+// first pass failed furthest.
+struct Silent {
+    static constexpr bool marks = false;
+    static constexpr bool builds = true;
+};
+struct Marking {
+    static constexpr bool marks = true;
+    static constexpr bool builds = false;
 };
 
-// A rule's outcome: matched (end position and value) or failed (empty).
-template <class T>
-using Parsed = std::optional<Match<T>>;
-
-// The value of rules that only recognise text.
-struct Unit {};
-
-// Furthest failure and, in the second pass only, the expected texts recorded there.
+// Furthest failure and, in the second pass, the expected texts recorded there.
+//
+// The silent pass may leave out a failure that a later one is sure to pass: the furthest position is a maximum, and
+// in this grammar every terminal that matches is followed by another attempt at or after its end (the next part of
+// its rule, the caller's next part, or the end-of-input check). So a run of characters that stops after at least one
+// needs no mark where it stops, nor do the alternatives that a choice skips when one of the others matches. Every
+// failure of the marking pass is marked, so that it records exactly what was expected.
 class ErrorState {
 public:
-    // Called for every failed terminal, so the first pass, which only keeps the furthest position, takes one
-    // predictable branch and a max; recording and suppression, both rare, are out of line.
-    void fail_at(Pos pos, const char* expected) {
-        if (slow_) [[unlikely]] {
-            // Only a failure at the furthest position can be recorded, and most are elsewhere.
-            if (pos == furthest_ || !recording_) fail_slow(pos, expected);
-            return;
+    template <class Mode>
+    void fail(Pos pos, const char* expected) {
+        if constexpr (Mode::marks) {
+            reached(pos);
+            if (pos == furthest_) [[unlikely]]
+                record(expected);
+        } else {
+            furthest_ = pos > furthest_ ? pos : furthest_;
         }
-        furthest_ = pos > furthest_ ? pos : furthest_;
     }
 
-    // Marks the failure of several alternatives that all failed at `pos`: the first pass keeps only the furthest
-    // position, so one mark stands for them all; the second records every text when `pos` can count. `texts` is
-    // called with a callback taking each expected text, in the order of trial.
-    template <class Texts>
-    void fail_all_at(Pos pos, Texts&& texts) {
-        if (!slow_) [[likely]] {
+    // The failure of several texts at one position: `texts(mark)` calls mark(text) for each, in the order of trial,
+    // and runs only where they can be recorded.
+    template <class Mode, class Texts>
+    void fail_all(Pos pos, Texts&& texts) {
+        if constexpr (Mode::marks) {
+            reached(pos);
+            if (pos == furthest_) [[unlikely]]
+                texts([this](const char* expected) { record(expected); });
+        } else {
             furthest_ = pos > furthest_ ? pos : furthest_;
-            return;
         }
-        if (suppressed_ != 0 || pos != furthest_) return;
-        texts([this](const char* expected) { record(expected); });
     }
+
+    // A failure of the marking pass that records nothing, where alternatives that it skipped fail.
+    void reached(Pos pos) noexcept { furthest_marked_ = pos > furthest_marked_ ? pos : furthest_marked_; }
 
     Pos furthest() const noexcept { return furthest_; }
-    bool recording() const noexcept { return recording_; }
-    void start_second_pass() noexcept {
-        recording_ = true;
-        suppressed_ = 0;
-        slow_ = true;
-    }
+    // The furthest failure that the marking pass marked: the furthest failure as it would be with every failure of
+    // the silent pass marked, which the fuzz target holds the silent pass to.
+    Pos furthest_marked() const noexcept { return furthest_marked_; }
     // The recorded texts, distinct and in byte-wise order.
     std::vector<std::string_view> expected() const;
 
-    // Failures inside lookaheads and quiet parts are not recorded while one of these lives.
-    class Quiet {
-    public:
-        explicit Quiet(ErrorState& err) noexcept : err_{err} {
-            ++err_.suppressed_;
-            err_.slow_ = true;
-        }
-        ~Quiet() {
-            --err_.suppressed_;
-            err_.slow_ = err_.recording_ || err_.suppressed_ != 0;
-        }
-        Quiet(const Quiet&) = delete;
-        Quiet& operator=(const Quiet&) = delete;
-
-    private:
-        ErrorState& err_;
-    };
-
 private:
-    void fail_slow(Pos pos, const char* expected);
     void record(const char* expected);
 
     Pos furthest_ = 0;
-    unsigned suppressed_ = 0;
-    bool recording_ = false;
-    bool slow_ = false;  // recording_ || suppressed_ != 0
+    Pos furthest_marked_ = 0;
     std::vector<const char*> expected_;
 };
 
@@ -129,6 +112,7 @@ struct ParseError {
     Location location;
     Pos offset;
     std::vector<std::string_view> expected;
+    Pos furthest_marked;  // by the marking pass; equal to `offset` unless the silent pass left out a failure
 
     // "error at LINE:COL: expected ..."
     std::string text() const;
@@ -141,26 +125,25 @@ struct Outcome {
     std::optional<ParseError> error;
 };
 
-// Runs an entry rule's body twice at most: the first pass tracks only the furthest failure; the second runs
-// only after a failure and gathers what was expected there.
-template <class T, class Body>
-Outcome<T> run_entry(const Input& in, Body&& body) {
+// Runs an entry rule's body at most twice: `body(mode, err, end)` matches from position 0 in that mode, giving its
+// end, and keeps its value itself in the silent pass. The second pass runs only after a failure and gathers what was
+// expected where the first failed furthest. No error means that the silent pass matched the whole text.
+template <class Body>
+std::optional<ParseError> run_entry(const Input& in, Body&& body) {
     ErrorState err;
-    {
-        Parsed<T> first = body(in, Pos{0}, err);
-        ZORVANE_DEBUG_CHECK(!first || first->end <= in.size(), "an entry rule matched past the end of the input");
-        if (first && first->end >= in.size()) return {std::move(first->value), std::nullopt};
-        if (first) err.fail_at(first->end, "EOF");
+    Pos end = 0;
+    if (body(Silent{}, err, end)) {
+        ZORVANE_DEBUG_CHECK(end <= in.size(), "an entry rule matched past the end of the input");
+        if (end >= in.size()) return std::nullopt;
+        err.fail<Silent>(end, "EOF");
     }
     ZORVANE_DEBUG_CHECK(err.furthest() <= in.size(), "the first pass marked a failure past the end of the input");
-    err.start_second_pass();
-    Parsed<T> second = body(in, Pos{0}, err);
-    if (second) {
-        ZORVANE_CHECK(second->end < in.size(),
+    if (body(Marking{}, err, end)) {
+        ZORVANE_CHECK(end < in.size(),
                       "the parser is nondeterministic: it succeeded when reparsing for the error position");
-        err.fail_at(second->end, "EOF");
+        err.fail<Marking>(end, "EOF");
     }
-    return {std::nullopt, ParseError{locate(in, err.furthest()), err.furthest(), err.expected()}};
+    return ParseError{locate(in, err.furthest()), err.furthest(), err.expected(), err.furthest_marked()};
 }
 
 }  // namespace zorvane::peg

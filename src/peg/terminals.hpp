@@ -1,9 +1,12 @@
-// Terminals: literals with their quoted expected texts, character-class runs, and the whitespace rule.
+// Terminals: literals with their quoted expected texts, character classes written as their expected texts, sets of
+// first bytes, and the whitespace rule.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "peg/engine.hpp"
 
@@ -48,89 +51,112 @@ struct Quoted {
     static constexpr const char* c_str() { return text.data(); }
 };
 
-// Matches the literal exactly at `pos`; on mismatch marks its quoted text there.
-template <FixedString S>
-inline Parsed<Unit> literal(const Input& in, Pos pos, ErrorState& err) {
-    if (in.starts_with(pos, S.view())) return Match<Unit>{pos + S.size(), {}};
-    err.fail_at(pos, Quoted<S>::c_str());
-    return std::nullopt;
-}
-
-// Like `literal`, for callers that only need to know whether and where it matched.
-template <FixedString S>
-inline bool match_literal(const Input& in, Pos pos, ErrorState& err, Pos& end) {
-    if (in.starts_with(pos, S.view())) {
-        end = pos + S.size();
-        return true;
+// A set of bytes, for character classes and for the bytes that can start an alternative.
+class ByteSet {
+public:
+    constexpr ByteSet() = default;
+    constexpr bool has(unsigned char c) const { return ((words_[c >> 6] >> (c & 63)) & 1) != 0; }
+    constexpr ByteSet& add(unsigned char c) {
+        words_[c >> 6] |= std::uint64_t{1} << (c & 63);
+        return *this;
     }
-    err.fail_at(pos, Quoted<S>::c_str());
-    return false;
+    constexpr ByteSet& add_range(unsigned char first, unsigned char last) {
+        for (unsigned c = first; c <= last; ++c) add(static_cast<unsigned char>(c));
+        return *this;
+    }
+    friend constexpr ByteSet operator|(ByteSet a, const ByteSet& b) {
+        for (std::size_t i = 0; i < 4; ++i) a.words_[i] |= b.words_[i];
+        return a;
+    }
+    constexpr bool empty() const { return (words_[0] | words_[1] | words_[2] | words_[3]) == 0; }
+    // The set as a table of 256 flags, which a test reads with one load.
+    constexpr std::array<bool, 256> table() const {
+        std::array<bool, 256> flags{};
+        for (std::size_t c = 0; c < 256; ++c) flags[c] = has(static_cast<unsigned char>(c));
+        return flags;
+    }
+
+private:
+    std::uint64_t words_[4]{};
+};
+
+// One byte of a character class as written inside single quotes, with the escapes that the texts use.
+constexpr unsigned char quoted_char(std::string_view text, std::size_t& i) {
+    // text[i] is the opening quote
+    unsigned char c = static_cast<unsigned char>(text[i + 1]);
+    std::size_t close = i + 2;
+    if (c == '\\') {
+        const char escaped = text[i + 2];
+        c = escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped == 'r' ? '\r' : static_cast<unsigned char>(escaped);
+        close = i + 3;
+    }
+    if (text[close] != '\'') throw "a character class holds a malformed character";
+    i = close + 1;
+    return c;
 }
 
-// Character classes; all are ASCII, so a byte of a multi-byte character is in none of them.
-inline constexpr bool is_digit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-inline constexpr bool is_lower(unsigned char c) {
-    return c >= 'a' && c <= 'z';
-}
-inline constexpr bool is_upper(unsigned char c) {
-    return c >= 'A' && c <= 'Z';
-}
-inline constexpr bool is_letter(unsigned char c) {
-    return is_lower(c) || is_upper(c);
-}
-inline constexpr bool is_hex(unsigned char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+// An inclusive range of bytes; a single byte is a range of one.
+struct ByteRange {
+    unsigned char first;
+    unsigned char last;
+    friend constexpr bool operator==(const ByteRange&, const ByteRange&) = default;
+};
 
-inline constexpr const char* kDigitClass = "['0'..='9']";
+// A character class, written once as the text that error messages show, such as
+// "['a'..='z' | 'A'..='Z' | '_' | '$']": its members are read from that text, single characters and ranges in single
+// quotes, everything between them (brackets, bars, spaces) only separating them. All members are ASCII, so a byte of
+// a multi-byte character is in none of them.
+struct CharClass {
+    static constexpr std::size_t kMostRanges = 8;
 
-// A run of characters of a class from `pos`: returns where it stops, and marks the class's expected text there,
-// on success as on failure. The run is empty when the result equals `pos`.
-template <bool (*InClass)(unsigned char)>
-inline Pos run(const Input& in, Pos pos, ErrorState& err, const char* expected) {
-    ZORVANE_DEBUG_CHECK(pos <= in.size(), "a character run starts past the end of the input");
-    Pos end = pos;
-    while (end < in.size() && InClass(in.at(end))) ++end;
-    err.fail_at(end, expected);
-    return end;
-}
+    const char* expected;
+    std::array<ByteRange, kMostRanges> ranges{};
+    std::size_t range_count = 0;
+    std::array<bool, 256> member{};
 
-inline Pos digits(const Input& in, Pos pos, ErrorState& err) {
-    return run<is_digit>(in, pos, err, kDigitClass);
-}
-
-// Bytes that may start whitespace: 1 for a blank, 2 for the "/" of a comment; most calls stop at their first byte,
-// which one table look-up decides.
-inline constexpr std::array<unsigned char, 256> kWhitespaceStart = [] {
-    std::array<unsigned char, 256> table{};
-    table[' '] = table['\t'] = table['\r'] = table['\n'] = 1;
-    table['/'] = 2;
-    return table;
-}();
-
-// The whitespace rule `_`: spaces, tabs, carriage returns, line feeds and line comments; never fails and is
-// quiet, so it records nothing.
-
-inline Pos skip_ws(const Input& in, Pos pos) noexcept(!base::kDebugChecks) {
-    ZORVANE_DEBUG_CHECK(pos <= in.size(), "whitespace is skipped from past the end of the input");
-    const std::size_t size = in.size();
-    const char* text = in.text.data();
-    while (pos < size) {
-        const unsigned char kind = kWhitespaceStart[static_cast<unsigned char>(text[pos])];
-        if (kind == 0) break;
-        if (kind == 1) {
-            ++pos;
-        } else if (pos + 1 < size && text[pos + 1] == '/') {
-            pos += 2;
-            while (pos < size && text[pos] != '\n') ++pos;
-            if (pos < size) ++pos;
-        } else {
-            break;
+    constexpr explicit CharClass(const char* written) : expected{written} {
+        const std::string_view text{written};
+        std::size_t i = 0;
+        while (i < text.size()) {
+            if (text[i] != '\'') {
+                ++i;
+                continue;
+            }
+            const unsigned char first = quoted_char(text, i);
+            unsigned char last = first;
+            if (text.substr(i, 3) == "..=") {
+                i += 3;
+                last = quoted_char(text, i);
+            }
+            if (range_count == kMostRanges || last < first || last >= 0x80) throw "a malformed character class";
+            ranges[range_count++] = {first, last};
+            for (unsigned c = first; c <= last; ++c) member[c] = true;
         }
+        if (range_count == 0) throw "a character class without members";
     }
-    return pos;
+    constexpr bool has(unsigned char c) const { return member[c]; }
+    constexpr ByteSet bytes() const {
+        ByteSet set;
+        for (std::size_t r = 0; r < range_count; ++r) set.add_range(ranges[r].first, ranges[r].last);
+        return set;
+    }
+};
+
+inline constexpr CharClass kDigits{"['0'..='9']"};
+
+// The blanks of the whitespace rule `_`, which also skips line comments. Its characters never show in a message (the
+// rule is quiet), so its class text is only written here.
+inline constexpr CharClass kBlanks{"[' ' | '\\t' | '\\r' | '\\n']"};
+// A "/" starts a line comment when another follows it.
+inline constexpr ByteSet kWhitespaceStarts = kBlanks.bytes() | ByteSet{}.add('/');
+inline constexpr std::array<bool, 256> kStartsWhitespace = kWhitespaceStarts.table();
+
+// The bytes that can start what a rule matches first: a literal's first byte, a class's members, and for a part that
+// may match nothing (an optional literal, whitespace), the bytes of what follows it as well.
+template <FixedString S>
+constexpr ByteSet first_of_literal() {
+    static_assert(S.size() > 0);
+    return ByteSet{}.add(static_cast<unsigned char>(S.chars[0]));
 }
 
 }  // namespace zorvane::peg
