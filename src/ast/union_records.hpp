@@ -524,46 +524,96 @@ void put_field(Sink& out, const V& value) {
     put_value(out, value);
 }
 
-// Variant I of V: its tag, then its fields, each `field(Index<K>{})`.
-template <class V, std::size_t I, class Sink, class Field>
-[[gnu::always_inline]] inline void put_variant(Sink& out, Field&& field) {
-    auto tag = static_cast<Byte>(Format<V>::first_tag + I);
-    if constexpr (Format<V>::packed)
-        for_each_field<V, I>([&](auto k) { tag = static_cast<Byte>(tag | tag_bits(field(k))); });
-    out.byte(tag);
-    for_each_field<V, I>([&](auto k) { put_field<Format<V>::packed>(out, field(k)); });
+// Where a writer takes the fields of variant I from: source.field<I, K>() gives field K, from a flat form, from a
+// value, or as the parser holds it. The writers below are written without closures: the parser inlines them into its
+// largest rule, where the compiler would keep closures in memory.
+template <class V>
+struct FromFields {
+    const FieldsOf<V>& fields;
+    template <std::size_t I, std::size_t K>
+    [[gnu::always_inline]] decltype(auto) field() const {
+        return get_slot(fields, Tag<FieldType<V, I, K>>{});
+    }
+};
+
+template <class V>
+struct FromValue {
+    const V& value;
+    template <std::size_t I, std::size_t K>
+    [[gnu::always_inline]] decltype(auto) field() const {
+        const auto& field = field_ref<K>(*std::get_if<I>(&value));
+        if constexpr (requires { view_of(field); })
+            return view_of(field);
+        else
+            return (field);  // a list or a union, written from the value itself
+    }
+};
+
+// An operand as the parser holds it: `vector_register(i)` gives the fields of the i-th register of a vector, whose
+// `vector_bytes` the parser leaves unset.
+template <class VectorRegister>
+struct FromParser {
+    const OperandFields& op;
+    VectorRegister& vector_register;
+    template <std::size_t I, std::size_t K>
+    [[gnu::always_inline]] decltype(auto) field() const {
+        using T = FieldType<PTXOperand, I, K>;
+        if constexpr (std::is_same_v<T, std::vector<PTXRegister>>)
+            return RegistersFrom<VectorRegister&>{op.vector_count, vector_register};
+        else
+            return get_slot(op, Tag<T>{});
+    }
+};
+
+// Variant I of V: its tag (unless it is kept elsewhere, as an operand keeps its register's), then its fields.
+template <class V, std::size_t I, bool WithTag, class Sink, class Source, std::size_t... K>
+[[gnu::always_inline]] inline void put_variant(Sink& out, const Source& source, std::index_sequence<K...>) {
+    constexpr bool packed = Format<V>::packed;
+    if constexpr (WithTag) {
+        constexpr auto tag = static_cast<Byte>(Format<V>::first_tag + I);
+        if constexpr (packed)
+            out.byte(static_cast<Byte>((tag | ... | tag_bits(source.template field<I, K>()))));
+        else
+            out.byte(tag);
+    }
+    (put_field<packed>(out, source.template field<I, K>()), ...);
+}
+
+template <class V, bool WithTag, class Sink, class Source, std::size_t... I>
+[[gnu::always_inline]] inline void put_variant_of(Sink& out, std::size_t variant, const Source& source,
+                                                  std::index_sequence<I...>) {
+    static_cast<void>(
+        ((variant == I && (put_variant<V, I, WithTag>(out, source, std::make_index_sequence<arity<V, I>>{}), true)) ||
+         ...));
+}
+
+template <class V, bool WithTag = true, class Sink, class Source>
+[[gnu::always_inline]] inline void put_from(Sink& out, std::size_t variant, const Source& source) {
+    put_variant_of<V, WithTag>(out, variant, source, std::make_index_sequence<std::variant_size_v<V>>{});
 }
 
 // The record of a flat form's variant.
 template <class V, class Sink>
 [[gnu::always_inline]] inline void put_record(Sink& out, const FieldsOf<V>& fields) {
-    with_variant<V>(static_cast<std::size_t>(fields.kind), [&](auto i) {
-        put_variant<V, i>(out, [&](auto k) -> decltype(auto) { return get_slot(fields, Tag<FieldType<V, i, k>>{}); });
-    });
+    put_from<V>(out, static_cast<std::size_t>(fields.kind), FromFields<V>{fields});
 }
 
 // The record of a value.
 template <class V, class Sink>
 void put_value(Sink& out, const V& value) {
-    with_variant<V>(value.index(), [&](auto i) {
-        const auto& alternative = *std::get_if<i>(&value);
-        put_variant<V, i>(out, [&](auto k) -> decltype(auto) {
-            const auto& field = field_ref<k>(alternative);
-            if constexpr (requires { view_of(field); })
-                return view_of(field);
-            else
-                return (field);  // a list or a union, written from the value itself
-        });
-    });
+    put_from<V>(out, value.index(), FromValue<V>{value});
 }
 
 // A register's fields without its kind, which an operand's tag holds.
 template <class Sink>
 [[gnu::always_inline]] inline void put_register_payload(Sink& out, const RegisterFields& reg) {
-    with_variant<PTXRegister>(static_cast<std::size_t>(reg.kind), [&](auto i) {
-        for_each_field<PTXRegister, i>(
-            [&](auto k) { put_field<false>(out, get_slot(reg, Tag<FieldType<PTXRegister, i, k>>{})); });
-    });
+    put_from<PTXRegister, false>(out, static_cast<std::size_t>(reg.kind), FromFields<PTXRegister>{reg});
+}
+
+// An operand as the parser writes it.
+template <class Sink, class VectorRegister>
+[[gnu::always_inline]] inline void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_register) {
+    put_from<PTXOperand>(out, static_cast<std::size_t>(op.kind), FromParser<VectorRegister>{op, vector_register});
 }
 
 constexpr Byte operand_tag(OperandKind kind, RegisterKind reg = RegisterKind::General, bool negated = false) {
@@ -571,34 +621,13 @@ constexpr Byte operand_tag(OperandKind kind, RegisterKind reg = RegisterKind::Ge
                              (negated ? kNegated : 0));
 }
 
-// An operand as the parser writes it: `vector_register(i)` gives the fields of the i-th register of a vector, whose
-// `vector_bytes` the parser leaves unset.
-template <class Sink, class VectorRegister>
-[[gnu::always_inline]] inline void put_operand(Sink& out, const OperandFields& op, VectorRegister&& vector_register) {
-    with_variant<PTXOperand>(static_cast<std::size_t>(op.kind), [&](auto i) {
-        put_variant<PTXOperand, i>(out, [&](auto k) -> decltype(auto) {
-            using T = FieldType<PTXOperand, i, k>;
-            if constexpr (std::is_same_v<T, std::vector<PTXRegister>>)
-                return RegistersFrom<VectorRegister&>{op.vector_count, vector_register};
-            else
-                return get_slot(op, Tag<T>{});
-        });
-    });
-}
-
 // The bytes of the texts an operand holds, a label's or a custom register's name; it reads no other field.
 constexpr std::size_t text_size(const OperandFields& op) noexcept {
-    std::size_t size = 0;
-    with_variant<PTXOperand>(static_cast<std::size_t>(op.kind), [&](auto i) {
-        for_each_field<PTXOperand, i>([&](auto k) {
-            using T = FieldType<PTXOperand, i, k>;
-            if constexpr (is_text_v<T>)
-                size += op.text.size;
-            else if constexpr (std::is_same_v<T, PTXRegister>)
-                size += op.reg.kind == RegisterKind::Custom ? op.reg.name.size : 0;
-        });
-    });
-    return size;
+    static_assert(std::variant_size_v<PTXOperand> == 10, "the variants that hold a text or a register are these");
+    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) return op.text.size;
+    const bool holds_register = op.kind == OperandKind::Register || op.kind == OperandKind::MemoryRegDisp ||
+                                op.kind == OperandKind::RegPredPair;
+    return holds_register && op.reg.kind == RegisterKind::Custom ? op.reg.name.size : 0;
 }
 
 // The records of the values that the parser gives the writer.
