@@ -14,6 +14,7 @@ import gc
 import inspect
 import json
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -392,11 +393,18 @@ INSIDE_A_CALL_AT_EXIT = [
 ]
 
 
+# g++ 12's AddressSanitizer finds the stack that a forced unwind left poisoned under the next landing pad, where its
+# own no-return handler calls the intercepted sigaltstack, and fails a check of its own describing that: no fault here.
+SANITIZER_UNWIND_NOISE = re.compile(r"=+\nAddressSanitizer: CHECK failed: asan_thread\.cpp:\d+ \"\(\(ptr\[0\] == "
+                                    r"kCurrentStackFrameMagic\)\) != \(0\)\" .*\n")
+
+
 @pytest.mark.parametrize("call", [pytest.param(call, id=name) for name, call in INSIDE_A_CALL_AT_EXIT])
 def test_daemon_threads_inside_a_call_running_python_code_at_exit(call):
     # The count moves in every run where the unwind releases a reference: one run is enough.
     child = run_child(f"call = lambda: {call}\n" + STALL_AT_EXIT, leaks_checked=False)
-    assert child.returncode == 0 and not child.stderr, str(child)
+    stderr = SANITIZER_UNWIND_NOISE.sub("", child.stderr) if UNDER_SANITIZER else child.stderr
+    assert child.returncode == 0 and not stderr, str(child)
     assert child.result is not None and not any(child.result["moved"]), str(child)
 
 
