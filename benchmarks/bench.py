@@ -197,6 +197,11 @@ def lookup_case(declarations):
     return text, [m.start() for m in re.finditer("ret;", text)]
 
 
+def lookups(parse_ptx, declarations, first):
+    text, offsets = lookup_case(declarations)
+    return first_lookups(parse_ptx, text, offsets) if first else later_lookups(parse_ptx(text), offsets)
+
+
 def msgspec_decoder(form):
     import msgspec
 
@@ -302,12 +307,10 @@ def register(suite: Suite, d: Data) -> None:
     add("lookup", "dict.get", lambda b: timed(partial(each, dict.fromkeys(d.offsets).get, d.offsets)), module=False,
         **per_call)
     for n, what in ((DECLARATIONS, f"{DECLARATIONS:,} declarations after each"), (0, "alone")):
-        add("lookup", f"get_instruction, first calls, 32 kernels {what}",
-            lambda b, n=n: first_lookups(b.zorvane.parse_ptx, *lookup_case(n)), inner=32, per="call",
-            loops=8 if n else None)
-        add("lookup", f"get_instruction, later calls, 32 kernels {what}",
-            lambda b, n=n: later_lookups(b.zorvane.parse_ptx(lookup_case(n)[0]), lookup_case(n)[1]), inner=32,
-            per="call")
+        for first in (True, False):
+            add("lookup", f"get_instruction, {'first' if first else 'later'} calls, 32 kernels {what}",
+                lambda b, n=n, first=first: lookups(b.zorvane.parse_ptx, n, first), inner=32, per="call",
+                loops=8 if n and first else None)
 
     for form in inputs.FORMS:
         for library in (library for library in LIBRARIES if find_spec(library)):

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The same-run ratios and the targets of a benchmark run, from the pyperf JSON files of bench.py and memory.py.
 
-    python benchmarks/report.py out.json [memory.json]       # each figure alone: python -m pyperf show out.json
+    python benchmarks/report.py out.json [memory.json]
 
 Figures named "... [baseline]" are those of the build given to --baseline: the targets are shown for both builds,
 and each figure of the module is set against the baseline's. Ratios are of mean processor times.
@@ -106,6 +106,19 @@ def print_machine(benches: dict) -> None:
                                       if loads else "unknown"))
 
 
+def print_figures(benches: dict) -> None:
+    print("figures: the mean of processor times +- their standard deviation, or memory in bytes")
+    for name, bench in benches.items():
+        meta, mean = bench.get_metadata(), bench.mean()
+        text = bench.format_value(mean) + (f" +- {bench.format_value(bench.stdev())}" if bench.get_nvalue() > 1 else "")
+        text += f" per {meta['per']}" if "per" in meta else ""
+        if "bytes" in meta:
+            call = mean * meta.get("inner_loops", 1)
+            text += f", {meta['bytes'] / 1e6 / call:,.0f} MB/s" if meta["unit"] == "second" else ""
+            text += f", {call / meta['bytes']:.2f}x the text" if meta["unit"] == "byte" else ""
+        print(f"  {text:<46}  {name}")
+
+
 def print_libraries(figures: Figures, label: str) -> None:
     ours = figures.bench("whole job")
     cells = {form: [figures.bench(f"{library}, {form}") for library in LIBRARIES.values()] for form in FORMS}
@@ -156,6 +169,7 @@ def main(paths: list[str]) -> int:
     if any(name.endswith(BASELINE) for name in benches):
         builds.append(("the baseline", Figures(benches, BASELINE)))
     print_machine(benches)
+    print_figures(benches)
     for label, figures in builds:
         print_libraries(figures, "" if len(builds) == 1 else f", {label}")
     print_targets(builds)
