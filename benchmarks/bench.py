@@ -49,7 +49,7 @@ clock = time.process_time
 # but these reads; a job that needs only the histogram or only the count leaves out the lines of the other.
 READS = {
     "tree": ("doc.functions", "fn.body.instructions", "int(ins.opcode)", "ins.operands", "op.kind()"),
-    "tuples": ("doc[1]", "fn[5][1]", "ins[1]", "ins[3]", "op[0]"),
+    "tuples": ("doc[1]", "fn[5][1]", "int(ins[1])", "ins[3]", "op[0]"),
     "keyed": ('doc["functions"]', 'fn["body"]["instructions"]', 'ins["opcode"]', 'ins["operands"]', 'op["kind"]'),
     "arrays": ("doc", "fn", "ins[1]", "ins[3]", "op[0]"),
     "compact": ("doc", "fn", "ins[0]", "ins[1]", "op"),

@@ -146,19 +146,19 @@ def print_targets(builds: list[tuple[str, Figures]]) -> None:
 
 
 def print_comparison(benches: dict) -> None:
-    """Each figure of the module against the baseline's. A difference counts where it exceeds twice its standard
-    error (Welch), which needs two values or more on each side."""
+    """Each figure of the module against the baseline's. Each worker process is one sample (its values share its
+    state): a difference counts where Welch's t of the processes' means exceeds 2.5, about 95% for four each."""
     pairs = [(name, benches[name], benches[name + BASELINE]) for name in benches if name + BASELINE in benches]
     if pairs:
         print("\nthis build against the baseline: the time of this build over the baseline's, in the same run")
     for name, ours, base in pairs:
-        a, b = ours.get_values(), base.get_values()
-        verdict = "one value"
+        a, b = ([statistics.mean(run.values) for run in bench.get_runs() if run.values] for bench in (ours, base))
+        verdict = "memory" if ours.get_unit() == "byte" else "one process each: not judged"
         if len(a) > 1 and len(b) > 1:
             error = math.sqrt(statistics.variance(a) / len(a) + statistics.variance(b) / len(b))
-            differs = abs(statistics.mean(a) - statistics.mean(b)) > 2 * error
+            differs = abs(statistics.mean(a) - statistics.mean(b)) > 2.5 * error
             verdict = ("faster" if statistics.mean(a) < statistics.mean(b) else "SLOWER") if differs else "same"
-        print(f"  {statistics.mean(a) / statistics.mean(b):>6.3f}x  {verdict:<10} {name}")
+        print(f"  {statistics.mean(a) / statistics.mean(b):>6.3f}x  {verdict:<8} {name}")
 
 
 def main(paths: list[str]) -> int:
