@@ -44,6 +44,7 @@ def child(mode: str, text_path: str, offsets_path: str, module_dir: str, allowan
 
     text = Path(text_path).read_text(encoding="utf-8")
     offsets = array.array("q", Path(offsets_path).read_bytes()) if offsets_path else array.array("q")
+    # What the module allocates once, on its first parse and lookup, is not the figure's.
     zorvane.parse_ptx(HEADER + ".entry warm()\n{\nmov.u32 %r1, a;\n}\n").get_instruction(len(HEADER) + 20)
     gc.collect()
     ctypes.CDLL(None).malloc_trim(0)  # what reading the text left free goes back to the system
