@@ -76,7 +76,7 @@ int time_file(const char* path, int runs) {
         const double seconds = std::chrono::duration<double>(stop - start).count();
         // Processor time leaves out the time other processes held the processor, which matters on a shared machine.
         const double cpu_seconds = static_cast<double>(cpu_stop - cpu_start) / CLOCKS_PER_SEC;
-        std::printf("run %d: %.4f s, %.1f MB/s (processor time %.4f s)\n", run, seconds, megabytes / seconds,
+        std::printf("run %d: %.6f s, %.1f MB/s (processor time %.6f s)\n", run, seconds, megabytes / seconds,
                     cpu_seconds);
         best = run == 1 ? seconds : std::min(best, seconds);
         best_cpu = run == 1 ? cpu_seconds : std::min(best_cpu, cpu_seconds);
@@ -84,7 +84,7 @@ int time_file(const char* path, int runs) {
     std::printf("input: %zu bytes, %zu functions, %zu instructions; the tree holds %zu bytes (%.1f per instruction)\n",
                 text->size(), functions, instructions, tree_bytes,
                 instructions == 0 ? 0.0 : static_cast<double>(tree_bytes) / static_cast<double>(instructions));
-    // The last line is for scripts: run.py reads it.
+    // The last line is for scripts.
     std::printf("bench_core bytes=%zu runs=%d best_seconds=%.6f best_cpu_seconds=%.6f mb_per_s=%.2f tree_bytes=%zu\n",
                 text->size(), runs, best, best_cpu, megabytes / best, tree_bytes);
     return 0;

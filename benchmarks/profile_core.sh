@@ -36,8 +36,8 @@ cmake --build "$build" --target bench_core -j1 >/dev/null
 bench_core=$build/benchmarks/bench_core
 
 mkdir -p "$out"
-"$python" "$repo/benchmarks/run.py" "${corpus_args[@]}" --bench-core "$bench_core" --size-mb "$size_mb" \
-    --write-input "$out/input.ptx"
+"$python" "$repo/benchmarks/inputs.py" "${corpus_args[@]}" --bench-core "$bench_core" --size-mb "$size_mb" \
+    --write "$out/input.ptx"
 "$bench_core" "$out/input.ptx" 1 | tail -n 2
 
 # Without debug information callgrind groups by function alone; with it, the code inlined from each header would
@@ -61,12 +61,16 @@ top15() {
     sed -n '/^Ir/,$p' "$1" | grep -v -e 'libc-start' -e 'below main' -e 'ld-linux' | grep -E '^ *[0-9,]+ \(' |
         sed -n '2,16p' | sed -e 's/ \[[^]]*\]$//' -e 's/???://' | cut -c1-180
 }
+total=$(sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' "$out/self.txt")
 echo
-echo "== inclusive (a function with everything it calls), of $(sed -n 's/^ *\([0-9,]*\) .*PROGRAM TOTALS.*/\1/p' "$out/self.txt") =="
+echo "== inclusive (a function with everything it calls), of $total =="
 top15 "$out/inclusive.txt"
 echo
 echo "== self (a function's own instructions) =="
 top15 "$out/self.txt"
 echo
+echo
+awk -v total="${total//,/}" -v bytes="$(stat -c %s "$out/input.ptx")" \
+    'BEGIN { printf "parse_program: %.1f instructions per input byte (target: at most 12)\n", total / bytes }'
 echo "full listings: $out/inclusive.txt, $out/self.txt; callgrind_annotate or kcachegrind read $out/callgrind.out"
 if [[ $lines == yes ]]; then echo "per source line: $out/lines.txt"; fi

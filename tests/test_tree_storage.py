@@ -297,8 +297,8 @@ def test_a_record_larger_than_a_chunk_reads_back(line):
 
 # ---------------------------------------------------------------------------------------------------------------
 # Memory: what a text makes the tree and its instruction index take, at most five times the text plus a constant,
-# in address space and in resident memory alike. The first get_instruction builds the index; a module of many tiny
-# functions, each with one instruction, is where it costs most for its text.
+# in address space and in resident memory alike. The first get_instruction builds the index; a body of the shortest
+# instructions, and a module of many tiny functions or declarations, are where they cost most for their text.
 
 MEMORY_CHILD = r"""
 import ctypes, gc, json, resource, sys
@@ -337,7 +337,8 @@ INDEXED_TEXTS = [
     ("functions-of-one-instruction", 'HEADER + ".func f(){{ret;}}" * ({size} // 15)'),
     ("unnamed-spacing-functions-of-one-instruction", 'HEADER + ".funcf(){{ret;}}" * ({size} // 14)'),
     ("functions-of-two-instructions", 'HEADER + ".func f(){{ret;ret;}}" * ({size} // 19)'),
-    ("one-body-of-tiny-instructions", 'HEADER + ".entry f(){{" + "ret;" * ({size} // 4) + "}}"'),
+    ("one-body-of-tiny-instructions", 'HEADER + ".entry f(){{" + "or;" * ({size} // 3) + "ret;}}"'),
+    ("declarations", 'HEADER + ".funcf();" * ({size} // 9) + ".funcf(){{ret;}}"'),
 ]
 
 

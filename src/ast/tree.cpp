@@ -19,9 +19,12 @@ namespace {
 constexpr std::size_t kFirstChunk = 4 * 1024;
 constexpr std::size_t kLargestChunk = 1024 * 1024;
 
-// The instruction index keeps a place before every so many instructions, and after so many records between.
-constexpr std::size_t kCheckpointEvery = 32;
-constexpr std::size_t kRecordsBetween = 512;
+// The instruction index keeps the offsets of so many instructions in a block, and a place in the streams before the
+// first record after so many steps: reading a record is a step, entering a function (which reads its record and
+// the list of functions) two.
+constexpr std::size_t kBlockInstructions = 32;
+constexpr std::size_t kStepsBetween = 32;
+constexpr std::size_t kFunctionSteps = 2;
 
 std::uint32_t checked_count(std::size_t count, const char* what) {
     if (count > UINT32_MAX) throw base::InternalError{std::string{"a function holds more than 4294967295 "} + what};
@@ -297,19 +300,22 @@ InstructionIndex::InstructionIndex(FileRef file) : file_{file} {
     file.functions().for_each([&count](FunctionRef function) { count += function.body().instructions().size(); });
     deltas_.reserve(count);
     std::size_t function_index = 0;
-    std::size_t records_since = 0;
+    // Places are made only before records, where a walk can lead: a run of functions without records (declarations)
+    // costs one place, before the record after it. The first record of the file has one.
+    std::size_t steps = kStepsBetween;
     file.functions().for_each([&](FunctionRef function) {
+        steps += kFunctionSteps;
         detail::BodyCursor cursor{function_stream(function.record())};
         while (true) {
             const Byte* before = cursor.position();
             const Byte* record = cursor.next();
             if (record == nullptr) break;
-            const bool is_instruction = is_kind(*record, RecordKind::Instruction);
-            if ((is_instruction && deltas_.size() % kCheckpointEvery == 0) || ++records_since == kRecordsBetween) {
+            if (steps >= kStepsBetween) {
                 checkpoints_.push_back({deltas_.size(), before, function_index});
-                records_since = 0;
+                steps = 0;
             }
-            if (is_instruction) add_offset(InstructionRef{record}.offset());
+            ++steps;
+            if (is_kind(*record, RecordKind::Instruction)) add_offset(InstructionRef{record}.offset());
         }
         ++function_index;
     });
@@ -321,7 +327,7 @@ void InstructionIndex::add_offset(std::uint64_t offset) {
         const Block& block = blocks_.back();
         // The lookup relies on offsets that ascend through the file, as the parser reads the text in order.
         ZORVANE_CHECK(offset > block.base + deltas_.back(), "instruction offsets do not ascend");
-        if (number - block.first < kCheckpointEvery && offset - block.base <= UINT16_MAX) {
+        if (number - block.first < kBlockInstructions && offset - block.base <= UINT16_MAX) {
             deltas_.push_back(static_cast<std::uint16_t>(offset - block.base));
             return;
         }
@@ -347,7 +353,7 @@ std::optional<std::size_t> InstructionIndex::number_of(std::uint64_t offset) con
 }
 
 InstructionRef InstructionIndex::instruction(std::size_t number) const noexcept {
-    // The last place before the instruction; the first instruction of the file has one.
+    // The last place before the instruction, from which fewer than kStepsBetween steps lead to it.
     const auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), number,
                                         [](std::size_t n, const Checkpoint& c) { return n < c.number; });
     const Checkpoint& start = *(after - 1);

@@ -288,16 +288,13 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         ZORVANE_CHECK(*number < count, "the instruction lookup gave a number past the instruction count");
 
         if (state.instructions.slot(*number, count) == nullptr) {
-            PyObject* made = new_shared_view(state.index->instruction(*number), storage_of(object->owner));
-            if (made == nullptr) return nullptr;
+            PyRef made = PyRef::steal(new_shared_view(state.index->instruction(*number), storage_of(object->owner)));
+            if (!made) return nullptr;
             // Making the first object of the class makes the class, which can run a garbage collection and so
             // other Python code, which may have asked for the same instruction meanwhile; the first object made
             // stays the one handed out.
             PyObject*& cached = state.instructions.slot(*number, count);
-            if (cached == nullptr)
-                cached = made;
-            else
-                Py_DECREF(made);
+            if (cached == nullptr) cached = made.release();
         }
         return Py_NewRef(state.instructions.slot(*number, count));
     });

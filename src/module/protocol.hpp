@@ -212,6 +212,15 @@ PyObject* storage_of(const std::variant<Owners...>& owner) noexcept {
     const PyRef* storage = std::get_if<PyRef>(&owner);
     return storage != nullptr ? storage->get() : nullptr;
 }
+// The same reference, taken out of the owner.
+inline PyObject* take_storage(PyRef& owner) noexcept {
+    return owner.release();
+}
+template <class... Owners>
+PyObject* take_storage(std::variant<Owners...>& owner) noexcept {
+    PyRef* storage = std::get_if<PyRef>(&owner);
+    return storage != nullptr ? storage->release() : nullptr;
+}
 
 // ---- Objects
 
@@ -242,8 +251,14 @@ void object_free(void* self) noexcept {
 template <class T>
 void object_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<Object<T>*>(self)->~Object<T>();
+    auto* object = reinterpret_cast<Object<T>*>(self);
+    // A deallocator runs with the interpreter lock held: a view lets go of its storage here, not through a handle
+    // that would ask first.
+    PyObject* storage = nullptr;
+    if constexpr (kind_of<T>() == Kind::View) storage = take_storage(object->owner);
+    object->~Object<T>();
     type->tp_free(self);
+    Py_XDECREF(storage);
     Py_DECREF(type);  // instances of heap types hold a reference to their class
 }
 
