@@ -16,7 +16,8 @@
 #include "ast/operands.hpp"
 #include "ast/render.hpp"
 #include "ast/tables.hpp"
-#include "ast/tree.hpp"
+#include "ast/index.hpp"
+#include "ast/refs.hpp"
 #include "parser/entry.hpp"
 #include "peg/engine.hpp"
 

@@ -1,6 +1,10 @@
-// The records of a parsed tree besides the unions': the file's header, a function's record and the stream of framed
-// records it opens (parameters, instructions and statements as the text has them, then an end record), and an
-// instruction's record: its header, then its operands.
+// The records of a parsed tree besides the unions'. The file record is its header; beside the arena, a list of the
+// function records in written order, so that listing the functions touches none of them. A function record: its
+// counts of instructions, statements and parameters, its head (offset, link directive, kind and name), then a stream
+// of framed records: its parameters, then its body's instructions and statements in the order of the text, then an
+// end record. A record never spans chunks of the arena; a stream goes on in another chunk after a link. An
+// instruction's record: its header, then its operands. Everything is written as it is read, so that what a text holds
+// never costs more than its records.
 #pragma once
 
 #include <cstddef>

@@ -19,7 +19,8 @@
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
 #include "ast/tables.hpp"
-#include "ast/tree.hpp"
+#include "ast/index.hpp"
+#include "ast/refs.hpp"
 #include "module/protocol.hpp"
 #include "module/pyref.hpp"
 

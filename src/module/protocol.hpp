@@ -25,7 +25,7 @@
 #include "ast/enums.hpp"
 #include "ast/instructions.hpp"
 #include "ast/records.hpp"
-#include "ast/tree.hpp"
+#include "ast/refs.hpp"
 #include "ast/union_records.hpp"
 #include "ast/unions.hpp"
 #include "base/failure.hpp"

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "ast/file.hpp"
-#include "ast/tree.hpp"
+#include "ast/writer.hpp"
 #include "ast/union_records.hpp"
 #include "peg/classify.hpp"
 #include "peg/engine.hpp"
