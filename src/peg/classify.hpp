@@ -192,8 +192,10 @@ public:
     // Whether `Cls` is one of the classes named, which class_end then answers from the masks.
     template <const CharClass& Cls>
     static constexpr bool classifies() {
-        return ((&Cls == &Classes) || ...);
+        return (std::is_same_v<Named<Cls>, Named<Classes>> || ...);
     }
+    template <const CharClass&>
+    struct Named {};
 
     // Where the run of `Cls` that starts at `pos` (possibly empty) stops.
     template <const CharClass& Cls>
@@ -213,7 +215,7 @@ private:
     template <const CharClass& Cls>
     static constexpr std::size_t index_of() {
         std::size_t i = 0;
-        const bool found = ((&Cls == &Classes ? true : (++i, false)) || ...);
+        const bool found = ((std::is_same_v<Named<Cls>, Named<Classes>> ? true : (++i, false)) || ...);
         if (!found) throw "the class is not classified";
         return i;
     }
