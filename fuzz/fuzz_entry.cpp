@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "ast/file.hpp"
+#include "ast/index.hpp"
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/refs.hpp"
 #include "ast/render.hpp"
 #include "ast/tables.hpp"
-#include "ast/index.hpp"
-#include "ast/refs.hpp"
 #include "parser/entry.hpp"
 #include "peg/engine.hpp"
 

@@ -15,12 +15,12 @@
 
 #include "ast/enums.hpp"
 #include "ast/file.hpp"
+#include "ast/index.hpp"
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
-#include "ast/tables.hpp"
-#include "ast/index.hpp"
 #include "ast/refs.hpp"
+#include "ast/tables.hpp"
 #include "module/protocol.hpp"
 #include "module/pyref.hpp"
 

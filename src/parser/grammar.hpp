@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "ast/file.hpp"
-#include "ast/writer.hpp"
 #include "ast/union_records.hpp"
+#include "ast/writer.hpp"
 #include "peg/classify.hpp"
 #include "peg/engine.hpp"
 #include "peg/terminals.hpp"
