@@ -226,7 +226,7 @@ PyObject* take_storage(std::variant<Owners...>& owner) noexcept {
 
 // A new object of `type`, its layout built in place from `make()`s result after the interpreter's header.
 template <class T, class Make>
-PyObject* new_object(PyTypeObject* type, Make&& make) {
+[[gnu::always_inline]] inline PyObject* new_object(PyTypeObject* type, Make&& make) {
     using Layout = Object<T>;
     void* memory = ObjectMemory<sizeof(Layout)>::take();
     if (memory == nullptr) return PyErr_NoMemory();
@@ -257,7 +257,7 @@ void object_dealloc(PyObject* self) noexcept {
     PyObject* storage = nullptr;
     if constexpr (kind_of<T>() == Kind::View) storage = take_storage(object->owner);
     object->~Object<T>();
-    type->tp_free(self);
+    ObjectMemory<sizeof(Object<T>)>::give(self);  // what tp_free does, without the call through the class
     Py_XDECREF(storage);
     Py_DECREF(type);  // instances of heap types hold a reference to their class
 }
@@ -443,7 +443,7 @@ PyObject* new_enum_object(PyTypeObject* type, E member) {
 }
 
 template <class E>
-PyTypeObject* enum_class() {
+[[gnu::noinline]] PyTypeObject* enum_class() {
     if (PyTypeObject* cached = ClassCache<E>::type) return cached;
     static const std::string name = qualified_name(ast::EnumInfo<E>::class_name);
     std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&object_dealloc<E>)},
@@ -506,7 +506,7 @@ PyGetSetDef* record_getset() {
 }
 
 template <class T>
-PyTypeObject* record_class() {
+[[gnu::noinline]] PyTypeObject* record_class() {
     if constexpr (kind_of<T>() == Kind::Record)
         static_assert(ast::field_count<T>() == std::tuple_size_v<std::remove_const_t<decltype(Describe<T>::fields)>>,
                       "every field of a record held by value is a property");
@@ -525,7 +525,7 @@ PyTypeObject* record_class() {
 
 // A view of `ref`, which `owner` keeps alive.
 template <class R, class Owner>
-PyObject* new_view(R ref, Owner&& owner) {
+[[gnu::always_inline]] inline PyObject* new_view(R ref, Owner&& owner) {
     static_assert(kind_of<R>() == Kind::View);
     PyTypeObject* type = class_of<R>();
     if (type == nullptr) return nullptr;
@@ -536,7 +536,7 @@ PyObject* new_view(R ref, Owner&& owner) {
 
 // A view of `ref` that shares the storage of its parse.
 template <class R>
-PyObject* new_shared_view(R ref, PyObject* storage) {
+[[gnu::always_inline]] inline PyObject* new_shared_view(R ref, PyObject* storage) {
     ZORVANE_CHECK(storage != nullptr, "a view of a parse's records without the storage of that parse");
     return new_view(ref, PyRef::borrow(storage));
 }
@@ -743,7 +743,7 @@ bool make_kind_texts() {
 // Sets up a sum type as one unit: its base class, then each variant class in order, each set as a class attribute
 // of the base as soon as it exists; the first use of any of them therefore makes all of them.
 template <class V>
-bool set_up_sum_type() {
+[[gnu::noinline]] bool set_up_sum_type() {
     constexpr std::size_t n = std::variant_size_v<V>;
     static const std::string name = qualified_name(ast::description_of<V>().name);
     if (!make_kind_texts<V>()) return false;
@@ -771,7 +771,8 @@ bool set_up_sum_type() {
 
 template <class V>
 PyTypeObject* variant_class(std::size_t index) {
-    if (PyTypeObject* cached = VariantCache<V>::types[index]) return cached;
+    if (PyTypeObject* cached = VariantCache<V>::types[index]) [[likely]]
+        return cached;
     if (!set_up_sum_type<V>()) return nullptr;
     return VariantCache<V>::types[index];
 }
@@ -784,10 +785,12 @@ PyObject* kind_text(PyObject* self) noexcept {
 
 template <class T>
 PyTypeObject* class_of() {
+    // Every object made asks for its class: the made one is answered here, and making it is out of line.
+    if (PyTypeObject* cached = ClassCache<T>::type) [[likely]]
+        return cached;
     if constexpr (std::is_enum_v<T>) {
         return enum_class<T>();
     } else if constexpr (is_sum_v<T>) {
-        if (PyTypeObject* cached = ClassCache<T>::type) return cached;
         if (!set_up_sum_type<T>()) return nullptr;
         return ClassCache<T>::type;
     } else {
