@@ -299,7 +299,9 @@ def export(args: argparse.Namespace) -> int:
         try:
             importlib.import_module("pyarrow.parquet")
         except ImportError:
-            return _usage_error("--format parquet needs pyarrow, an optional dependency: pip install 'zorvane[parquet]'")
+            return _usage_error(
+                "--format parquet needs pyarrow, an optional dependency: pip install 'zorvane[parquet]'"
+            )
     run = Run(args, sys.stderr)
     share = parallel.worth_sharing(run.inputs, *ROWS_COST)
     work = functools.partial(_export_batch, functions=args.functions, parquet=parquet)
@@ -544,9 +546,13 @@ examples:
 
 {EXIT_STATUS}""",
     )
-    export_parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file to write, or - (JSON Lines)")
     export_parser.add_argument(
-        "--format", choices=["jsonl", "parquet"], help="the format (default: from the suffix of OUT, .jsonl or .parquet; jsonl for -)"
+        "-o", "--output", required=True, metavar="OUT", help="the file to write, or - for standard output (JSON Lines)"
+    )
+    export_parser.add_argument(
+        "--format",
+        choices=["jsonl", "parquet"],
+        help="the format (default: from the suffix of OUT, .jsonl or .parquet; jsonl for -)",
     )
     export_parser.add_argument("--functions", action="store_true", help="one row per function")
     export_parser.set_defaults(command=export)
@@ -575,5 +581,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         _silence_stdout()
         return 141
     except OSError as e:  # writing the output
-        sys.stderr.write(f"zorvane: error: {e.strerror or e}: {e.filename}\n" if e.filename else f"zorvane: error: {e}\n")
+        where = f": {e.filename}" if e.filename else ""
+        sys.stderr.write(f"zorvane: error: {e.strerror or e}{where}\n")
         return UNREADABLE
