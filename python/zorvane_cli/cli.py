@@ -574,7 +574,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         sys.stdout.flush()
         return status
     except SystemExit as e:  # argparse, for --help and usage errors
-        return e.code if isinstance(e.code, int) else UNREADABLE
+        return e.code if isinstance(e.code, int) else UNREADABLE if e.code is not None else OK
     except KeyboardInterrupt:
         return 130
     except BrokenPipeError:
