@@ -1,15 +1,22 @@
-"""Shared fixtures: where the real PTX corpus and the shipped examples live."""
+"""Shared fixtures: where the real PTX corpus and the shipped examples live, and where the command-line program is."""
 
 from __future__ import annotations
 
 import csv
+import importlib.util
 import os
+import sys
 from pathlib import Path
 
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES_DIR = REPO_ROOT / "examples"
+
+# The command-line program is a pure-Python package of the distribution: installed with it, or, beside a build tree
+# (PYTHONPATH=build), read from the checkout.
+if importlib.util.find_spec("zorvane_cli") is None:
+    sys.path.insert(0, str(REPO_ROOT / "python"))
 
 
 def _find_corpus() -> Path | None:

@@ -1,14 +1,21 @@
 # The README's examples against the module: its pycon blocks run as doctests, its python blocks as scripts whose
-# output, where a text block follows, must match it.
+# output, where a text block follows, must match it, and its console blocks as shell sessions of the command line.
 from __future__ import annotations
 
 import contextlib
 import doctest
 import io
+import os
 import re
+import shlex
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
+
+import zorvane
+import zorvane_cli
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 README = REPO_ROOT / "README.md"
@@ -38,7 +45,7 @@ def in_repo_root(monkeypatch):
 def test_every_python_block_is_checked():
     # A block of Python that neither runs as a doctest nor as a script would rot unnoticed.
     found = readme_blocks()
-    assert {info for info, *_ in found} <= {"sh", "pycon", "python", "text"}
+    assert {info for info, *_ in found} <= {"sh", "pycon", "python", "text", "console"}
     for index, (info, line, code, adjacent) in enumerate(found):
         if info == "pycon":
             assert code.startswith(">>> "), f"README.md:{line}: a pycon block starts with a prompt"
@@ -81,3 +88,24 @@ def test_python_examples():
         if following is not None and following[0] == "text" and following[3]:
             assert output.getvalue() == following[2], f"README.md:{line}"
     assert scripts > 0
+
+
+def test_console_examples(tmp_path):
+    # Each "$ " line runs in bash, in a scratch directory that sees the checkout's examples/, with `zorvane` standing
+    # for this interpreter's program; what it writes (standard output and error, in order) must be the lines below it.
+    (tmp_path / "examples").symlink_to(REPO_ROOT / "examples")
+    found = [str(Path(m.__file__).resolve().parent) for m in (zorvane, zorvane_cli)]
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([found[0], str(Path(found[1]).parent)]), PYTHONUNBUFFERED="1")
+    env.pop("NO_COLOR", None)
+    define = f'zorvane() {{ {shlex.quote(sys.executable)} -m zorvane_cli "$@"; }}\n'
+    commands = 0
+    for info, line, code, _ in readme_blocks():
+        if info != "console":
+            continue
+        for session in re.split(r"^\$ ", code, flags=re.MULTILINE)[1:]:
+            command, _, expected = session.partition("\n")
+            done = subprocess.run(["bash", "-c", f"{define}{{ {command}\n}} 2>&1"], cwd=tmp_path, env=env,
+                                  capture_output=True, text=True, timeout=120)
+            assert done.stdout == expected, f"README.md:{line}: {command}"
+            commands += 1
+    assert commands >= 5

@@ -182,8 +182,8 @@ bool Grammar<Mode>::opcode(Pos& pos, ast::PTXOpcode& out) {
     std::size_t index = opcodes::mnemonic_of_short_word(in_, pos, word_end);
     if (index == all.size()) index = mnemonic_beginning(in_, pos, word_end);
     if constexpr (Mode::marks) {
-        err_.template fail_all<Mode>(pos, [&all, index](auto&& mark) {
-            for (std::size_t k = 0; k < index; ++k) mark(all[k].expected);
+        err_.template fail_all<Mode>(pos, [index](auto&& mark) {
+            for (std::size_t k = 0; k < index; ++k) mark(opcodes::kMnemonics[k].expected);
         });
     }
     if (index == all.size()) {

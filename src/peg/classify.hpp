@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "peg/terminals.hpp"
@@ -97,8 +98,10 @@ struct TermTable {
 
 #ifdef ZORVANE_VECTOR_CLASSES
 // SSE2 has no byte lookup, so a class of single bytes is tested byte by byte there, as ranges of one.
-template <const Term& T>
+// A term is named by its index, not passed as a reference: clang before 18 takes no subobject as a template argument.
+template <class Table, std::size_t I>
 __m128i sse2_term(__m128i v) {
+    constexpr const Term& T = Table::terms[I];
     if constexpr (T.by_low_half) {
         __m128i any = _mm_setzero_si128();
         for (unsigned char b : T.bytes)
@@ -124,7 +127,7 @@ void sse2_masks(const unsigned char* block, std::uint64_t* out, std::index_seque
                 std::index_sequence<C...>) {
     for (std::size_t part = 0; part < 4; ++part) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-        const __m128i terms[] = {sse2_term<Table::terms[T]>(v)...};
+        const __m128i terms[] = {sse2_term<Table, T>(v)...};
         ((out[C] |= std::uint64_t{static_cast<std::uint16_t>(
                         _mm_movemask_epi8(sse2_class<Table, Table::members[C]>(terms, terms_seq)))}
                     << (16 * part)),
@@ -132,8 +135,9 @@ void sse2_masks(const unsigned char* block, std::uint64_t* out, std::index_seque
     }
 }
 
-template <const Term& T>
+template <class Table, std::size_t I>
 [[gnu::target("avx2")]] __m256i avx2_term(__m256i v) {
+    constexpr const Term& T = Table::terms[I];
     if constexpr (T.by_low_half) {
         // A byte whose high bit is set looks up a zero, which equals no such byte.
         const __m256i table =
@@ -158,7 +162,7 @@ template <class Table, std::size_t... T, std::size_t... C>
                                         std::index_sequence<T...> terms_seq, std::index_sequence<C...>) {
     for (std::size_t half = 0; half < 2; ++half) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * half));
-        const __m256i terms[] = {avx2_term<Table::terms[T]>(v)...};
+        const __m256i terms[] = {avx2_term<Table, T>(v)...};
         ((out[C] |= std::uint64_t{static_cast<std::uint32_t>(
                         _mm256_movemask_epi8(avx2_class<Table, Table::members[C]>(terms, terms_seq)))}
                     << (32 * half)),
@@ -181,6 +185,13 @@ void scalar_masks(const unsigned char* block, std::uint64_t* out) {
 
 }  // namespace detail
 
+// Whether A and B are the same class. Template arguments that refer to them compare by identity; comparing their
+// addresses is no constant expression for g++ 12 with -fsanitize=null (in the sanitizer build).
+template <const CharClass&>
+struct ClassIdentity {};
+template <const CharClass& A, const CharClass& B>
+inline constexpr bool same_class = std::is_same_v<ClassIdentity<A>, ClassIdentity<B>>;
+
 // The masks of one block of the text at a time, for the classes named. Bytes past the end of the text belong to no
 // class, so a run stops there as at any byte outside its class.
 template <const CharClass&... Classes>
@@ -192,10 +203,8 @@ public:
     // Whether `Cls` is one of the classes named, which class_end then answers from the masks.
     template <const CharClass& Cls>
     static constexpr bool classifies() {
-        return (std::is_same_v<Named<Cls>, Named<Classes>> || ...);
+        return (same_class<Cls, Classes> || ...);
     }
-    template <const CharClass&>
-    struct Named {};
 
     // Where the run of `Cls` that starts at `pos` (possibly empty) stops.
     template <const CharClass& Cls>
@@ -215,7 +224,7 @@ private:
     template <const CharClass& Cls>
     static constexpr std::size_t index_of() {
         std::size_t i = 0;
-        const bool found = ((std::is_same_v<Named<Cls>, Named<Classes>> ? true : (++i, false)) || ...);
+        const bool found = ((same_class<Cls, Classes> ? true : (++i, false)) || ...);
         if (!found) throw "the class is not classified";
         return i;
     }

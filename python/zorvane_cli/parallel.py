@@ -1,0 +1,110 @@
+"""Work over many files in batches: in worker processes when there is enough of it to share, else in this process,
+with a progress bar on standard error when that is a terminal and the run takes a while."""
+
+from __future__ import annotations
+
+import importlib
+import multiprocessing
+import os
+import signal
+import sys
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any, TextIO, TypeVar
+
+from zorvane_cli.sources import Input
+
+Result = TypeVar("Result")
+
+# A batch is what one worker takes at a time: large enough that handing it over costs little beside its work, small
+# enough that the workers finish together and the progress bar moves.
+BATCH_BYTES = 1 << 20
+BATCH_FILES = 256
+# A progress bar appears only once a run has taken this long.
+PROGRESS_DELAY = 1.0
+
+
+def default_jobs() -> int:
+    """The cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def batches(inputs: Sequence[Input]) -> list[list[Input]]:
+    out: list[list[Input]] = []
+    current: list[Input] = []
+    size = 0
+    for item in inputs:
+        if current and (size + item.size > BATCH_BYTES or len(current) >= BATCH_FILES):
+            out.append(current)
+            current, size = [], 0
+        current.append(item)
+        size += item.size
+    if current:
+        out.append(current)
+    return out
+
+
+def worth_sharing(inputs: Sequence[Input], seconds_per_file: float, seconds_per_byte: float) -> bool:
+    """Whether the work is estimated to take longer than starting worker processes and handing it to them; below
+    that it runs here, so that more jobs never make a small run slower."""
+    estimate = len(inputs) * seconds_per_file + sum(item.size for item in inputs) * seconds_per_byte
+    return estimate > 0.5
+
+
+def _ignore_interrupts() -> None:
+    # Ctrl-C reaches the whole process group; the main process alone answers it, and stops the workers.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+def run(
+    work: Callable[[list[Input]], Result], inputs: Sequence[Input], jobs: int, share: bool
+) -> Iterator[tuple[list[Input], Result]]:
+    """Each batch of the inputs with its result, in input order."""
+    todo = batches(inputs)
+    workers = min(jobs, len(todo)) if share else 1
+    if workers <= 1:
+        for batch in todo:
+            yield batch, work(batch)
+        return
+    with multiprocessing.get_context().Pool(workers, initializer=_ignore_interrupts) as pool:
+        yield from zip(todo, pool.imap(work, todo))
+
+
+class Progress:
+    """A progress bar over files (through tqdm, when it is installed), and writing around it."""
+
+    def __init__(self, total: int, stream: TextIO | None = None) -> None:
+        stream = stream if stream is not None else sys.stderr
+        self._bar: Any = None
+        if total > 1 and stream.isatty():
+            try:
+                tqdm = importlib.import_module("tqdm").tqdm
+            except ImportError:
+                return
+            # No monitor thread: worker processes may be forked after the bar starts.
+            tqdm.monitor_interval = 0
+            self._bar = tqdm(total=total, unit="file", file=stream, delay=PROGRESS_DELAY, leave=False)
+
+    def advance(self, files: int) -> None:
+        if self._bar is not None:
+            self._bar.update(files)
+
+    def write(self, text: str, stream: TextIO) -> None:
+        if self._bar is None:
+            stream.write(text)
+        else:
+            with self._bar.external_write_mode(file=stream):
+                stream.write(text)
+                stream.flush()
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+
+    def __enter__(self) -> Progress:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()

@@ -1,0 +1,270 @@
+"""PTX files as the parser takes them (UTF-8 without a byte-order mark), their positions, and their diagnostics."""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+import re
+import sys
+from collections.abc import Iterator, Sequence
+
+import zorvane
+
+BOM = b"\xef\xbb\xbf"
+STDIN = "-"
+
+# Exit statuses, and the status of one file: it parses, it does not, or it cannot be read (or decoded).
+OK, FAILED, UNREADABLE = 0, 1, 2
+
+# On a terminal a list of expected tokens longer than this is cut (an unsupported guard expects some 140 tokens).
+SHORT_EXPECTED = 8
+
+_PARSE_ERROR = re.compile(r"error at (\d+):(\d+): (.*)", re.DOTALL)
+# A number too large for its field: "number 99999999999999999999 at 6:15 does not fit in 64 bits".
+_NUMBER_ERROR = re.compile(r"(.*) at (\d+):(\d+) (.*)", re.DOTALL)
+# One expected token: a quoted literal, EOF, or a character class whose quoted characters may hold "]" or ",".
+_EXPECTED_TOKEN = re.compile(r'"(?:\\.|[^"\\])*"|EOF|\[(?:\'(?:\\.|[^\'\\])*\'|[^\]\'])*\]')
+# The pieces of an operand list that needs more than a split at commas: comments, braces, commas, the end.
+_OPERAND_TOKEN = re.compile(r"//[^\n]*|[{},;]|[^{},;/\s]+|\s+|/")
+
+
+@dataclasses.dataclass(frozen=True)
+class Input:
+    """A file to read: its name as the user wrote it, its size, and its bytes when already read (standard input)."""
+
+    name: str
+    size: int
+    data: bytes | None = None
+
+
+@dataclasses.dataclass(frozen=True)
+class Style:
+    """How diagnostics are written: in colour, and with the whole list of expected tokens or a shortened one."""
+
+    color: bool = False
+    full: bool = True
+
+    @staticmethod
+    def for_stream(stream: object, full: bool) -> Style:
+        tty = bool(getattr(stream, "isatty", lambda: False)())
+        color = tty and "NO_COLOR" not in os.environ and os.environ.get("TERM") != "dumb"
+        return Style(color=color, full=full or not tty)
+
+    def paint(self, text: str, code: str) -> str:
+        return f"\x1b[{code}m{text}\x1b[0m" if self.color else text
+
+
+@dataclasses.dataclass(frozen=True)
+class Diagnostic:
+    """A problem with one file, where it is known: FILE:LINE:COL: error: MESSAGE, the source line and a caret."""
+
+    file: str
+    message: str
+    line: int | None = None
+    column: int | None = None
+    source_line: str | None = None
+    severity: str = "error"
+
+    def render(self, style: Style) -> str:
+        where = self.file if self.line is None else f"{self.file}:{self.line}:{self.column}"
+        severity = style.paint(f"{self.severity}:", "1;31" if self.severity == "error" else "1;35")
+        out = [f"{style.paint(where + ':', '1')} {severity} {self.message if style.full else shorten(self.message)}"]
+        if self.source_line is not None and self.column is not None:
+            out.append(self.source_line)
+            out.append(caret_line(self.source_line, self.column, style))
+        return "\n".join(out)
+
+
+def caret_line(source_line: str, column: int, style: Style) -> str:
+    # Tabs stay tabs, so that the caret lands under its character wherever the terminal puts the tab stops.
+    pad = "".join("\t" if c == "\t" else " " for c in source_line[: column - 1])
+    return pad + style.paint("^", "1;32")
+
+
+def shorten(message: str) -> str:
+    head = "expected one of "
+    if not message.startswith(head):
+        return message
+    tokens = _EXPECTED_TOKEN.findall(message, len(head))
+    if len(tokens) <= SHORT_EXPECTED or head + ", ".join(tokens) != message:
+        return message
+    rest = len(tokens) - SHORT_EXPECTED
+    return f"{head}{', '.join(tokens[:SHORT_EXPECTED])}, ... ({rest} more; --full lists them all)"
+
+
+class Problem(Exception):
+    """A file that cannot be read or does not parse, with its status and diagnostic."""
+
+    def __init__(self, status: int, diagnostic: Diagnostic) -> None:
+        super().__init__(diagnostic.message)
+        self.status = status
+        self.diagnostic = diagnostic
+
+
+class Source:
+    """One file's text as the parser reads it, and the way back from the parser's byte offsets to the file.
+
+    Offsets into the file count its bytes, the byte-order mark included; the parser's offsets count the bytes of
+    the text after the mark. Lines and columns count from 1, the columns in characters, as in parse errors.
+    """
+
+    def __init__(self, name: str, data: bytes) -> None:
+        self.name = name
+        self.size = len(data)
+        self.bom = len(BOM) if data.startswith(BOM) else 0
+        body = memoryview(data)[self.bom :]
+        try:
+            self.text = str(body, "utf-8")
+        except UnicodeDecodeError as e:
+            raise Problem(UNREADABLE, _undecodable(name, bytes(body), e)) from None
+        # One character per byte, so that the parser's offsets index it directly (the text itself when ASCII).
+        self.raw = self.text if self.text.isascii() else str(body, "latin-1")
+        self._cursor = (0, 1)  # an offset and its line: rows ask for their offsets in increasing order
+
+    def position(self, offset: int) -> tuple[int, int]:
+        """Line and column of the parser's byte offset."""
+        raw = self.raw
+        at, line = self._cursor if offset >= self._cursor[0] else (0, 1)
+        line += raw.count("\n", at, offset)
+        self._cursor = (offset, line)
+        start = raw.rfind("\n", 0, offset) + 1
+        return line, self._characters(start, offset) + 1
+
+    def line_around(self, offset: int) -> str:
+        """The source line holding the parser's byte offset, without its line end."""
+        start = self.raw.rfind("\n", 0, offset) + 1
+        end = self.raw.find("\n", offset)
+        return self._decode(start, len(self.raw) if end < 0 else end).rstrip("\r")
+
+    def line(self, number: int) -> str:
+        start = 0
+        for _ in range(number - 1):
+            start = self.text.find("\n", start) + 1
+            if start == 0:
+                return ""
+        end = self.text.find("\n", start)
+        return self.text[start : None if end < 0 else end].rstrip("\r")
+
+    def operand_texts(self, offset: int) -> list[str]:
+        """The operands as written, each without whitespace or comments, from the parser's offset just past the
+        modifiers of an instruction to its semicolon."""
+        raw = self.raw
+        end = raw.find(";", offset)
+        written = raw[offset:end]
+        if "/" not in written and "{" not in written:
+            texts = ["".join(piece.split()) for piece in written.split(",")] if written.strip() else []
+        else:
+            texts = _split_operands(raw, offset)
+        return texts if raw is self.text else [_utf8(t) for t in texts]
+
+    def _characters(self, start: int, end: int) -> int:
+        return end - start if self.raw is self.text else len(self._decode(start, end))
+
+    def _decode(self, start: int, end: int) -> str:
+        piece = self.raw[start:end]
+        return piece if self.raw is self.text else _utf8(piece)
+
+
+def _utf8(latin1: str) -> str:
+    return latin1.encode("latin-1").decode("utf-8")
+
+
+def _split_operands(raw: str, offset: int) -> list[str]:
+    texts: list[str] = []
+    current: list[str] = []
+    depth = 0
+    for match in _OPERAND_TOKEN.finditer(raw, offset):
+        token = match.group()
+        if token.isspace() or token.startswith("//"):
+            continue
+        if token == ";":
+            break
+        if token == "," and depth == 0:
+            texts.append("".join(current))
+            current = []
+            continue
+        depth += {"{": 1, "}": -1}.get(token, 0)
+        current.append(", " if token == "," else token)
+    if current or texts:
+        texts.append("".join(current))
+    return texts
+
+
+def _undecodable(name: str, body: bytes, error: UnicodeDecodeError) -> Diagnostic:
+    start = body.rfind(b"\n", 0, error.start) + 1
+    end = body.find(b"\n", error.start)
+    source_line = body[start : len(body) if end < 0 else end].decode("utf-8", "replace").rstrip("\r")
+    return Diagnostic(
+        name,
+        f"not UTF-8 text: byte 0x{body[error.start]:02x} cannot be decoded ({error.reason})",
+        line=body.count(b"\n", 0, error.start) + 1,
+        column=len(body[start : error.start].decode("utf-8")) + 1,
+        source_line=source_line,
+    )
+
+
+def read(item: Input) -> Source:
+    """The file's text, or Problem when it cannot be read or is not UTF-8."""
+    if item.data is not None:
+        return Source(item.name, item.data)
+    try:
+        with open(item.name, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise Problem(UNREADABLE, Diagnostic(item.name, f"cannot read: {e.strerror or e}")) from None
+    return Source(item.name, data)
+
+
+def parse(source: Source) -> zorvane.PTXFile:
+    """The parsed module, or Problem with a diagnostic where the text stops parsing."""
+    try:
+        return zorvane.parse_ptx(source.text)
+    except ValueError as e:
+        found = _PARSE_ERROR.fullmatch(str(e))
+        if found is None:
+            raise Problem(FAILED, Diagnostic(source.name, str(e))) from None
+        line, column, message = int(found[1]), int(found[2]), found[3]
+    except OverflowError as e:
+        found = _NUMBER_ERROR.fullmatch(str(e))
+        if found is None:
+            raise Problem(FAILED, Diagnostic(source.name, str(e))) from None
+        line, column, message = int(found[2]), int(found[3]), f"{found[1]} {found[4]}"
+    except RuntimeError as e:
+        raise Problem(FAILED, Diagnostic(source.name, f"internal error of zorvane: {e}")) from None
+    diagnostic = Diagnostic(source.name, message, line=line, column=column, source_line=source.line(line))
+    raise Problem(FAILED, diagnostic)
+
+
+def collect(paths: Sequence[str]) -> tuple[list[Input], list[Diagnostic]]:
+    """The files named and the *.ptx files below the directories named, each directory in name order; standard
+    input is read here for "-". Paths that cannot be listed or read come back as diagnostics."""
+    inputs: list[Input] = []
+    problems: list[Diagnostic] = []
+    for path in paths:
+        if path == STDIN:
+            data = sys.stdin.buffer.read()
+            inputs.append(Input("<stdin>", len(data), data))
+        elif os.path.isdir(path):
+            for name, size in _walk(path, problems):
+                inputs.append(Input(name, size))
+        else:
+            try:
+                inputs.append(Input(path, os.stat(path).st_size))
+            except OSError as e:
+                problems.append(Diagnostic(path, f"cannot read: {e.strerror or e}"))
+    return inputs, problems
+
+
+def _walk(root: str, problems: list[Diagnostic]) -> Iterator[tuple[str, int]]:
+    def report(e: OSError) -> None:
+        problems.append(Diagnostic(e.filename or root, f"cannot list: {e.strerror or e}"))
+
+    for directory, subdirectories, files in os.walk(root, onerror=report):
+        subdirectories.sort()
+        for name in sorted(files):
+            if name.endswith(".ptx"):
+                path = os.path.join(directory, name)
+                try:
+                    yield path, os.stat(path).st_size
+                except OSError as e:
+                    problems.append(Diagnostic(path, f"cannot read: {e.strerror or e}"))
