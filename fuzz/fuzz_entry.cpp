@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "ast/file.hpp"
+#include "ast/index.hpp"
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/refs.hpp"
+#include "ast/render.hpp"
 #include "ast/tables.hpp"
-#include "ast/tree.hpp"
 #include "parser/entry.hpp"
 #include "peg/engine.hpp"
 
@@ -75,68 +77,75 @@ void check_text(std::string_view text, std::string_view what, bool from_input = 
 }
 
 // A complete description of a value, for comparing parses; it also renders every text the module can show.
-void describe(std::string& out, const ast::PTXOperand& op) {
+void describe(std::string& out, const ast::encoding::OperandFields& op) {
+    using ast::encoding::OperandKind;
     const std::string text = ast::operand_text(op);
     check_text(text, "operand text is not UTF-8");
-    out += ast::operand_kind(op);
+    out += ast::kOperandUnion.kinds[static_cast<std::size_t>(op.kind)];
     out += ' ' + text + ' ';
-    ast::append_operand_tagged(out, op);
-    if (const auto* l = std::get_if<ast::operand::Label>(&op)) check_text(l->_0, "label not in the input", true);
-    if (const auto* m = std::get_if<ast::operand::MemoryLbl>(&op)) check_text(m->_0, "label not in the input", true);
-    check(!std::holds_alternative<ast::operand::Memory>(op), "the parser produced a Memory operand");
+    ast::append_tagged(out, op);
+    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl)
+        check_text(op.text, "label not in the input", true);
+    check(op.kind != OperandKind::Memory, "the parser produced a Memory operand");
 }
 
 void describe(std::string& out, const ast::InstructionRef& ref, std::string_view text) {
-    const ast::PTXInstruction instr = ref.value();
-    check(ref.offset() == instr.offset && ref.opcode() == instr.opcode && ref.modifiers() == instr.modifiers.view() &&
-              ref.is_predicated() == instr.is_predicated && ref.operands().size() == instr.operands.size(),
+    const ast::encoding::Byte* p = ref.record();
+    const ast::encoding::InstructionHeader header = ast::encoding::get_instruction_header(p);
+    check(ref.offset() == header.offset && ref.opcode() == header.opcode && ref.modifiers() == header.modifiers &&
+              ref.is_predicated() == header.guard && ref.operands().size() == header.operand_count,
           "an instruction record reads otherwise field by field than whole");
     check(ast::encoding::instruction_size(ref.record()) > 0, "an instruction record without its size");
-    const std::string mnemonic = ast::mnemonic(instr.opcode);
-    check(text.substr(instr.offset, mnemonic.size()) == mnemonic, "instruction offset not at its mnemonic");
-    const std::string_view mods = instr.modifiers.view();
-    const std::string_view after = text.substr(instr.offset + mnemonic.size());
+    const std::string mnemonic = ast::mnemonic(header.opcode);
+    check(text.substr(header.offset, mnemonic.size()) == mnemonic, "instruction offset not at its mnemonic");
+    const std::string_view mods = header.modifiers;
+    const std::string_view after = text.substr(header.offset + mnemonic.size());
     check(mods.empty() || (after[0] == '.' && after.substr(1, mods.size()) == mods),
           "modifiers are not the text after the mnemonic", mods);
-    const std::string rendered = ast::instruction_text(instr);
+    const std::string rendered = ast::instruction_text(ref.record());
     check_text(rendered, "instruction text is not UTF-8");
-    out += std::to_string(instr.offset) + (instr.is_predicated ? " @" + std::to_string(*instr.is_predicated) : " -");
+    out += std::to_string(header.offset) + (header.guard ? " @" + std::to_string(*header.guard) : " -");
     out += ' ' + rendered + (ast::is_float(mods) ? " float" : " int");
-    for (const ast::PTXOperand& op : instr.operands) describe(out += " | ", op);
+    ref.operands().for_each([&](const ast::encoding::OperandFields& op) { describe(out += " | ", op); });
+    out += '\n';
+}
+
+void describe(std::string& out, const ast::encoding::StatementFields& s) {
+    static_assert(std::variant_size_v<ast::PTXStatement> == 5, "a description of every statement variant");
+    const auto is = [&s](auto variant) { return s.kind == ast::index_of<ast::PTXStatement, decltype(variant)>; };
+    out += "statement " + std::to_string(s.kind);
+    if (!is(ast::statement::Pragma{}))
+        out += ' ' + std::string{ast::member_name(s.space)} + ' ' + std::string{ast::member_name(s.type)};
+    if (is(ast::statement::CustomRegister{})) {
+        check_text(s.name, "declared register not in the input", true);
+        out += ' ' + std::string{s.name};
+    }
+    if (!is(ast::statement::Pragma{}) && !is(ast::statement::CustomRegister{}))
+        out += ' ' + std::to_string(static_cast<std::uint64_t>(s.count >> 64)) + ':' +
+               std::to_string(static_cast<std::uint64_t>(s.count));
+    if (is(ast::statement::SharedMemory{}) || is(ast::statement::LocalMemory{})) {
+        const ast::encoding::Byte* p = s.operand.data();
+        const ast::encoding::OperandFields name = ast::encoding::get_record<ast::PTXOperand>(p);
+        check(name.kind == ast::encoding::OperandKind::Label, "array name is not a Label operand");
+        describe(out += ' ', name);
+    }
     out += '\n';
 }
 
 void describe(std::string& out, const ast::PTXStatement& s) {
-    out += "statement " + std::to_string(s.index());
-    std::visit(
-        [&](const auto& v) {
-            using V = std::decay_t<decltype(v)>;
-            if constexpr (!std::is_same_v<V, ast::statement::Pragma>)
-                out += ' ' + std::string{ast::member_name(v._0)} + ' ' + std::string{ast::member_name(v._1)};
-            if constexpr (std::is_same_v<V, ast::statement::CustomRegister>) {
-                check_text(v._2, "declared register not in the input", true);
-                out += ' ' + v._2;
-            }
-            if constexpr (std::is_same_v<V, ast::statement::RegisterCount>)
-                out += ' ' + std::to_string(static_cast<std::uint64_t>(v._2 >> 64)) + ':' +
-                       std::to_string(static_cast<std::uint64_t>(v._2));
-            if constexpr (std::is_same_v<V, ast::statement::SharedMemory> ||
-                          std::is_same_v<V, ast::statement::LocalMemory>) {
-                check(std::holds_alternative<ast::operand::Label>(v._3), "array name is not a Label operand");
-                describe(out += ' ', v._3);
-            }
-        },
-        s);
-    out += '\n';
+    std::vector<ast::encoding::Byte> record;
+    ast::encoding::Append append{&record};
+    ast::encoding::put_statement(append, s);
+    const ast::encoding::Byte* p = record.data();
+    describe(out, ast::encoding::get_record<ast::PTXStatement>(p));
 }
 
-ast::PTXStatement statement_of(const ast::encoding::Byte* record) {
-    const ast::encoding::Byte* p = record + 1;
-    return ast::encoding::get_statement(record[0], p);
+ast::encoding::StatementFields statement_of(const ast::encoding::Byte* record) {
+    return ast::encoding::get_record<ast::PTXStatement>(record);
 }
 
 void describe(std::string& out, const ast::BodyItem& item, std::string_view text) {
-    out += ast::body_item_kind(item);
+    out += ast::kBodyItemUnion.kinds[item.index()];
     out += ' ';
     if (const auto* s = std::get_if<ast::body::Statement>(&item)) describe(out, s->_0);
     if (const auto* i = std::get_if<ast::body::Instruction>(&item)) {
@@ -165,7 +174,7 @@ void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view 
         out += "function " + std::string{f.name()} + ' ' + std::to_string(f.offset()) + ' ' +
                std::string{ast::member_name(f.link_directive())} + ' ' + std::string{ast::member_name(f.kind())} + '\n';
         std::size_t n = 0;
-        f.signature().parameters().for_each([&](const ast::ParameterFields& p) {
+        f.signature().parameters().for_each([&](const ast::encoding::ParameterFields& p) {
             ++n;
             check_text(p.name, "parameter not in the input", true);
             out += "param " + std::string{p.name} + ' ' + std::string{ast::member_name(p.type)} + '\n';
@@ -252,7 +261,7 @@ Result run(Entry entry, std::string_view text, Describe describe_value) {
                 result.kind = Result::Kind::value;
                 describe_value(result.text, *outcome.value);
             }
-        } catch (const peg::NumberOutOfRange& e) {
+        } catch (const base::NumberOutOfRange& e) {
             result = {Result::Kind::out_of_range, e.what()};
         } catch (const std::exception& e) {
             // Only numbers out of range may end a call early; any other failure is a broken invariant.
@@ -283,14 +292,13 @@ void check_in_module(const ast::BodyItem& item, std::string_view line) {
     outcome.value->root().functions().for_each([&](ast::FunctionRef f) {
         f.body().statements().for_each([&](const ast::encoding::Byte* r) { describe(inside, statement_of(r)); });
         f.body().instructions().for_each([&](const ast::encoding::Byte* r) {
-            ast::PTXInstruction instr = ast::InstructionRef{r}.value();
-            inside += std::to_string(instr.offset - shift) + ast::instruction_text(instr) + '\n';
+            inside += std::to_string(ast::InstructionRef{r}.offset() - shift) + ast::instruction_text(r) + '\n';
         });
     });
     if (const auto* s = std::get_if<ast::body::Statement>(&item)) describe(alone, s->_0);
     if (const auto* i = std::get_if<ast::body::Instruction>(&item)) {
-        const ast::PTXInstruction instr = ast::InstructionRef{i->_0.data()}.value();
-        alone += std::to_string(instr.offset) + ast::instruction_text(instr) + '\n';
+        const ast::InstructionRef instr{i->_0.data()};
+        alone += std::to_string(instr.offset()) + ast::instruction_text(instr.record()) + '\n';
     }
     check(alone == inside, "a body line reads otherwise inside a function", alone + " vs " + inside);
 }

@@ -154,6 +154,22 @@ def test_a_returned_list_is_the_callers_own(read):
     assert describe(read(ptx)) == before
 
 
+def test_objects_made_in_the_memory_of_dropped_ones_are_each_their_own():
+    # A walk drops nearly every object it makes and the next ones take that memory: objects alive at once must be
+    # distinct and hold their own values, whether an object keeps its record in itself or in a block of its own.
+    name = "L" + "x" * 40
+    instr = zorvane.parse_instruction(f"mov.b32 {name}, %r1, 7, {{%r1, %rd2}}, [{name}];")
+    expected = describe([instr.opcode, instr.operands, instr.operands[3]._0])
+    kept = []
+    for round in range(3000):
+        read = [instr.opcode, instr.operands, instr.operands[3]._0]
+        if round % 3 == 0:
+            kept.append(read)
+    objects = [obj for read in kept for obj in [read[0], *read[1], *read[2]]]
+    assert len({id(obj) for obj in objects}) == len(objects)
+    assert all(describe(read) == expected for read in kept)
+
+
 def test_an_instruction_of_its_own_behaves_as_one_read_from_a_tree():
     line = "@%p1 st.shared.v2.u32 [tile], {%r1, %r2};"
     ptx = zorvane.parse_ptx(HEADER + ".entry k()\n{\n" + line + "\n}\n")

@@ -124,8 +124,9 @@ def test_statement_counts_read_back(declaration, count):
 
 # ---------------------------------------------------------------------------------------------------------------
 # Texts: a label shorter than 15 bytes keeps its length in its tag, a longer one a varint of one, two or three bytes.
+# An operand or register object keeps a record of up to 28 bytes in itself (a text of up to 26), a longer one apart.
 
-TEXT_LENGTHS = [1, 13, 14, 15, 16, 126, 127, 128, 129, 16383, 16384, 16385, 70000]
+TEXT_LENGTHS = [1, 13, 14, 15, 16, 26, 27, 126, 127, 128, 129, 16383, 16384, 16385, 70000]
 
 
 def name_of(length):

@@ -1,35 +1,19 @@
-// Instructions, declaration statements and body items.
+// Instructions, declaration statements and body items: an instruction's record held on its own, and the two tagged
+// unions of a body line, described once.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <variant>
-#include <vector>
 
 #include "ast/enums.hpp"
-#include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
-#include "ast/text.hpp"
+#include "ast/unions.hpp"
+#include "ast/varint.hpp"
 
 namespace zorvane::ast {
-
-// Register and array counts may need more than 64 bits.
-__extension__ typedef unsigned __int128 u128;
-
-// An instruction's fields, decoded from its record (encoding.hpp) when a reader wants them all as values.
-struct PTXInstruction {
-    std::uint64_t offset;  // byte offset of the first character of the mnemonic
-    PTXOpcode opcode;
-    ShortText modifiers;  // without leading dots, joined by "."
-    std::vector<PTXOperand> operands;
-    std::optional<std::uint64_t> is_predicated;  // the guard's predicate number
-};
 
 // An instruction record in a block of its own: how an instruction that no parse of a module holds (one parsed
 // alone, a body line) is kept. Its bytes are the record as a module's tree holds it; copies are deep.
@@ -50,24 +34,11 @@ public:
 
     const unsigned char* data() const noexcept { return bytes_.get(); }
     std::size_t size() const noexcept { return size_; }
-    // Hands the block over; it is freed with delete[].
-    [[nodiscard]] unsigned char* release() noexcept {
-        size_ = 0;
-        return bytes_.release();
-    }
 
 private:
     std::unique_ptr<unsigned char[]> bytes_;
     std::size_t size_ = 0;
 };
-
-// True when "f32", "f64" or "f8" occurs anywhere in the modifiers.
-bool is_float(std::string_view modifiers);
-// "PTXInstruction(opcode='Ld', modifiers='global.u32', operands=[" and, after the operands' tagged forms
-// separated by ", " (append_operand_tagged), "])".
-void append_instruction_text_head(std::string& out, PTXOpcode opcode, std::string_view modifiers);
-void append_instruction_text_tail(std::string& out);
-std::string instruction_text(const PTXInstruction& instr);
 
 namespace statement {
 struct CustomRegister {
@@ -95,8 +66,17 @@ struct LocalMemory {
 struct Pragma {};
 }  // namespace statement
 
-using PTXStatement = std::variant<statement::CustomRegister, statement::RegisterCount, statement::SharedMemory,
-                                  statement::LocalMemory, statement::Pragma>;
+inline constexpr Union kStatementUnion{"PTXStatement",
+                                       Variant<statement::CustomRegister>{"CustomRegister"},
+                                       Variant<statement::RegisterCount>{"RegisterCount"},
+                                       Variant<statement::SharedMemory>{"SharedMemory"},
+                                       Variant<statement::LocalMemory>{"LocalMemory"},
+                                       Variant<statement::Pragma>{"Pragma"}};
+using PTXStatement = decltype(kStatementUnion)::type;
+template <>
+constexpr const auto& description_of<PTXStatement>() {
+    return kStatementUnion;
+}
 
 namespace body {
 struct Statement {
@@ -114,9 +94,16 @@ struct Call {
 struct Param {};
 }  // namespace body
 
-using BodyItem = std::variant<body::Statement, body::Instruction, body::LabelDef, body::Call, body::Param>;
-
-// "statement", "instruction", "label", "call", "param"
-std::string_view body_item_kind(const BodyItem& item) noexcept;
+inline constexpr Union kBodyItemUnion{"BodyItem",
+                                      Variant<body::Statement>{"Statement", "statement"},
+                                      Variant<body::Instruction>{"Instruction", "instruction"},
+                                      Variant<body::LabelDef>{"LabelDef", "label"},
+                                      Variant<body::Call>{"Call", "call"},
+                                      Variant<body::Param>{"Param", "param"}};
+using BodyItem = decltype(kBodyItemUnion)::type;
+template <>
+constexpr const auto& description_of<BodyItem>() {
+    return kBodyItemUnion;
+}
 
 }  // namespace zorvane::ast

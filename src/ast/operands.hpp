@@ -1,17 +1,16 @@
-// Registers and operands: tagged unions, their accessors and text renderings.
+// Registers and operands: the two tagged unions an instruction operates on, described once.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <variant>
 #include <vector>
 
 #include "ast/enums.hpp"
 #include "ast/text.hpp"
+#include "ast/unions.hpp"
 
 namespace zorvane::ast {
 
-// Variants of PTXRegister, in declaration order; fields are named as Python sees them.
+// Fields are named as Python sees them. Negative numbers are stored in two's complement.
 namespace reg {
 struct General {
     std::uint64_t _0;
@@ -31,9 +30,18 @@ struct Custom {
 };
 }  // namespace reg
 
-using PTXRegister = std::variant<reg::General, reg::Wide, reg::Float, reg::Special, reg::Custom>;
+inline constexpr Union kRegisterUnion{"PTXRegister",
+                                      Variant<reg::General>{"General"},
+                                      Variant<reg::Wide>{"Wide"},
+                                      Variant<reg::Float>{"Float"},
+                                      Variant<reg::Special>{"Special"},
+                                      Variant<reg::Custom>{"Custom"}};
+using PTXRegister = decltype(kRegisterUnion)::type;
+template <>
+constexpr const auto& description_of<PTXRegister>() {
+    return kRegisterUnion;
+}
 
-// Variants of PTXOperand, in declaration order. Negative numbers are stored in two's complement.
 namespace operand {
 struct Immediate {
     std::uint64_t _0;
@@ -67,24 +75,21 @@ struct RegPredPair {
 };
 }  // namespace operand
 
-using PTXOperand = std::variant<operand::Immediate, operand::FloatImmediate, operand::Register, operand::Predicate,
-                                operand::Memory, operand::MemoryLbl, operand::MemoryRegDisp, operand::Label,
-                                operand::VectorOperand, operand::RegPredPair>;
-
-// "%r5", "%rd12", "%TID.X", "%foo"
-std::string register_text(const PTXRegister& r);
-// "General(5)", "Special(TID, X)", "Custom(\"foo\")"
-std::string register_tagged(const PTXRegister& r);
-void append_register_tagged(std::string& out, const PTXRegister& r);
-
-// "imm", "reg", "memory_reg_disp", ...
-std::string_view operand_kind(const PTXOperand& op) noexcept;
-// What `str()` shows: "%General(5)", "[%Wide(2)+8]", "vector", ...
-std::string operand_text(const PTXOperand& op);
-// The form listed inside an instruction's text: "Register(General(5))", "MemoryRegDisp(Wide(2), 8)", ...
-void append_operand_tagged(std::string& out, const PTXOperand& op);
-
-// A text between double quotes, escaped as the tagged forms show it.
-void append_quoted(std::string& out, std::string_view text);
+inline constexpr Union kOperandUnion{"PTXOperand",
+                                     Variant<operand::Immediate>{"Immediate", "imm"},
+                                     Variant<operand::FloatImmediate>{"FloatImmediate", "float_imm"},
+                                     Variant<operand::Register>{"Register", "reg"},
+                                     Variant<operand::Predicate>{"Predicate", "predicate"},
+                                     Variant<operand::Memory>{"Memory", "memory"},
+                                     Variant<operand::MemoryLbl>{"MemoryLbl", "memory_label"},
+                                     Variant<operand::MemoryRegDisp>{"MemoryRegDisp", "memory_reg_disp"},
+                                     Variant<operand::Label>{"Label", "label"},
+                                     Variant<operand::VectorOperand>{"VectorOperand", "vector"},
+                                     Variant<operand::RegPredPair>{"RegPredPair", "reg_pred_pair"}};
+using PTXOperand = decltype(kOperandUnion)::type;
+template <>
+constexpr const auto& description_of<PTXOperand>() {
+    return kOperandUnion;
+}
 
 }  // namespace zorvane::ast

@@ -1,8 +1,6 @@
 // The custom-register renaming of a module.
 #include "ast/tables.hpp"
 
-#include <variant>
-
 namespace zorvane::ast {
 
 namespace {
@@ -23,20 +21,20 @@ std::unordered_map<std::string, std::string> custom_registers(FileRef file) {
         std::uint64_t count32 = 0;
         std::uint64_t count64 = 0;
         function.body().statements().for_each([&](const encoding::Byte* record) {
-            const encoding::Byte* p = record + 1;
-            const PTXStatement stmt = encoding::get_statement(record[0], p);
-            const auto* custom = std::get_if<statement::CustomRegister>(&stmt);
-            if (custom == nullptr || custom->_0 != PTXSpace::CustomRegister) return;
-            switch (custom->_1) {
+            const encoding::StatementFields stmt = encoding::get_record<PTXStatement>(record);
+            if (stmt.kind != index_of<PTXStatement, statement::CustomRegister> ||
+                stmt.space != PTXSpace::CustomRegister)
+                return;
+            switch (stmt.type) {
                 case PTXType::B32:
                 case PTXType::S32:
                 case PTXType::U32:
-                    renamed[lower(custom->_2)] = "cr" + std::to_string(count32++);
+                    renamed[lower(stmt.name)] = "cr" + std::to_string(count32++);
                     break;
                 case PTXType::B64:
                 case PTXType::S64:
                 case PTXType::U64:
-                    renamed[lower(custom->_2)] = "crd" + std::to_string(count64++);
+                    renamed[lower(stmt.name)] = "crd" + std::to_string(count64++);
                     break;
                 default:
                     break;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "ast/tree.hpp"
+#include "ast/refs.hpp"
 
 namespace zorvane::ast {
 

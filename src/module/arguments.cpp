@@ -139,27 +139,6 @@ bool borrow_text(PyObject* obj, std::string_view& out) {
     return true;
 }
 
-bool from_python(PyObject* obj, std::string& out) {
-    std::string_view text;
-    if (!borrow_text(obj, text)) return false;
-    out.assign(text);
-    return true;
-}
-
-bool from_python(PyObject* obj, ast::Text& out) {
-    std::string_view text;
-    if (!borrow_text(obj, text)) return false;
-    out = ast::Text{text};
-    return true;
-}
-
-bool from_python(PyObject* obj, ast::ShortText& out) {
-    std::string_view text;
-    if (!borrow_text(obj, text)) return false;
-    out.assign(text);
-    return true;
-}
-
 bool from_python(PyObject* obj, std::uint64_t& out) {
     PyRef index;
     if (!PyLong_Check(obj)) {

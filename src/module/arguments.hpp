@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "ast/instructions.hpp"
+#include "ast/varint.hpp"
 #include "module/pyref.hpp"
 
 namespace zorvane::module {
@@ -35,9 +35,6 @@ void raise_cannot_cast(PyObject* obj, std::string_view target);
 
 // Scalar argument conversions; each returns false with a Python exception set.
 bool borrow_text(PyObject* obj, std::string_view& out);  // valid while `obj` lives
-bool from_python(PyObject* obj, std::string& out);
-bool from_python(PyObject* obj, ast::Text& out);
-bool from_python(PyObject* obj, ast::ShortText& out);
 bool from_python(PyObject* obj, std::uint64_t& out);
 bool from_python(PyObject* obj, ast::u128& out);
 // Lists take any sequence but a str.

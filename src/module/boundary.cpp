@@ -4,7 +4,7 @@
 #include <exception>
 #include <new>
 
-#include "peg/engine.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::module {
 
@@ -13,10 +13,10 @@ void raise_current_exception() noexcept {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
-    } catch (const peg::NumberOutOfRange& e) {
+    } catch (const base::NumberOutOfRange& e) {
         // The message names the number and its line and column.
         PyErr_SetString(PyExc_OverflowError, e.what());
-    } catch (const peg::InternalError& e) {
+    } catch (const base::InternalError& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());

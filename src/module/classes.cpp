@@ -7,35 +7,33 @@
 #include <string>
 #include <variant>
 
-#include "peg/engine.hpp"
+#include "ast/render.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::module {
 
 namespace {
 
-namespace encoding = ast::encoding;
-
 PyObject* new_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
-
-// A new str of a text known to be ASCII (a kind, a mnemonic): made without decoding.
-PyObject* new_ascii_str(std::string_view text) {
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
-    return str;
 }
 
 std::string predicate_text(std::uint64_t number) {
     return "%p" + std::to_string(number);
 }
 
+template <class V>
+encoding::FieldsOf<V> fields_of_object(PyObject* self) noexcept {
+    const Byte* p = record_of(self);
+    return encoding::get_record<V>(p);
+}
+
 // Runs an operand accessor that answers one variant; every other variant gives None.
-template <class Alternative, class Answer>
+template <encoding::OperandKind Kind, class Answer>
 PyObject* answer_for(PyObject* self, Answer answer) {
     return guarded([self, &answer]() -> PyObject* {
-        if (const auto* alternative = std::get_if<Alternative>(&value_of<ast::PTXOperand>(self)))
-            return answer(*alternative);
+        const encoding::OperandFields op = fields_of_object<ast::PTXOperand>(self);
+        if (op.kind == Kind) return answer(op);
         Py_RETURN_NONE;
     });
 }
@@ -48,7 +46,7 @@ PyObject* list_of(const Items& items, Make&& make) {
     if (!list) return nullptr;
     std::size_t made = 0;
     bool failed = false;
-    items.for_each([&](const auto& item) {
+    auto add = [&](const auto& item) {
         if (failed || made == size) return;
         PyObject* object = make(item);
         if (object == nullptr) {
@@ -56,10 +54,14 @@ PyObject* list_of(const Items& items, Make&& make) {
             return;
         }
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(made++), object);
-    });
+    };
+    if constexpr (requires { items.for_each_record(add); })
+        items.for_each_record(add);
+    else
+        items.for_each(add);
     if (failed) return nullptr;
     // A list with empty slots would crash whoever reads it.
-    if (made != size) throw peg::InternalError{"a record holds fewer items than its count"};
+    if (made != size) throw base::InternalError{"a record holds fewer items than its count"};
     return list.release();
 }
 
@@ -75,67 +77,69 @@ void free_storage(PyObject* capsule) noexcept {
 // ---- What a parse's records hold
 
 PyObject* to_python(const ast::InstructionRef::Operands& operands, Shared) {
-    return list_of(operands, [](const encoding::OperandFields& op) -> PyObject* {
-        PyTypeObject* type = variant_class<ast::PTXOperand>(static_cast<std::size_t>(op.kind));
-        if (type == nullptr) return nullptr;
-        return new_instance_made<ast::PTXOperand>(type, [&op] { return encoding::operand_from(op); });
-    });
+    return list_of(operands, [](Bytes record) { return new_variant_object<ast::PTXOperand>(record); });
 }
 
 PyObject* to_python(const ast::SignatureRef::Parameters& parameters, Shared) {
-    return list_of(parameters, [](const ast::ParameterFields& p) {
+    return list_of(parameters, [](const encoding::ParameterFields& p) {
         return to_python(ast::PTXFunctionParameter{std::string{p.name}, p.type});
     });
 }
 
 PyObject* to_python(const ast::StatementRecords& statements, Shared) {
-    return list_of(statements, [](const encoding::Byte* record) {
-        const encoding::Byte* p = record + 1;
-        return to_python(encoding::get_statement(record[0], p));
+    return list_of(statements, [](const Byte* record) {
+        return new_variant_object<ast::PTXStatement>(encoding::record_at<ast::PTXStatement>(record));
     });
 }
 
 PyObject* to_python(const ast::InstructionRecords& instructions, Shared shared) {
-    return list_of(instructions, [shared](const encoding::Byte* record) {
-        return new_view(ast::InstructionRef{record}, shared.storage);
+    return list_of(instructions, [shared](const Byte* record) {
+        return new_shared_view(ast::InstructionRef{record}, shared.storage);
     });
 }
 
 PyObject* to_python(const ast::FileRef::Functions& functions, Shared shared) {
-    return list_of(functions, [shared](ast::FunctionRef function) { return new_view(function, shared.storage); });
+    return list_of(functions,
+                   [shared](ast::FunctionRef function) { return new_shared_view(function, shared.storage); });
 }
 
 PyObject* to_python(ast::SignatureRef signature, Shared shared) {
-    return new_view(signature, shared.storage);
+    return new_shared_view(signature, shared.storage);
 }
 
 PyObject* to_python(ast::BodyRef body, Shared shared) {
-    return new_view(body, shared.storage);
+    return new_shared_view(body, shared.storage);
 }
 
-namespace {
-
-// A view that owns its instruction's block; it frees the block should it fail.
-PyObject* owning_view(ast::PackedInstruction&& instruction) {
-    if (instruction.size() == 0) throw peg::InternalError{"an instruction without its record"};
-    return new_view(ast::InstructionRef{instruction.release()}, nullptr);
+PyObject* new_register_object(const encoding::RegisterFields& reg) {
+    PyTypeObject* type = variant_class<ast::PTXRegister>(static_cast<std::size_t>(reg.kind));
+    if (type == nullptr) return nullptr;
+    encoding::Measure measure;
+    encoding::put_record<ast::PTXRegister>(measure, reg);
+    return new_object<ast::PTXRegister>(type, [&](void* memory) {
+        return new (memory) VariantObject{PyObject{}, HeldRecord{measure.size, [&](encoding::Store& store) {
+                                                                     encoding::put_record<ast::PTXRegister>(store, reg);
+                                                                 }}};
+    });
 }
 
-}  // namespace
-
-PyObject* to_python(const ast::PackedInstruction& instruction) {
-    return owning_view(ast::PackedInstruction{instruction});
+PyObject* new_instruction_object(Bytes record) {
+    if (record.empty()) throw base::InternalError{"an instruction without its record"};
+    auto block = std::make_unique_for_overwrite<Byte[]>(record.size());
+    std::memcpy(block.get(), record.data(), record.size());
+    const ast::InstructionRef ref{block.get()};
+    return new_view(ref, InstructionOwner{std::unique_ptr<const Byte[]>{std::move(block)}});
 }
 
-bool from_python(PyObject* obj, ast::PackedInstruction& out) {
+bool instruction_from_python(PyObject* obj, Bytes& out) {
     PyTypeObject* type = class_of<ast::InstructionRef>();
     if (type == nullptr) return false;
     if (!Py_IS_TYPE(obj, type)) {
         raise_cannot_cast(obj, Describe<ast::InstructionRef>::name);
         return false;
     }
-    const encoding::Byte* record = value_of<ast::InstructionRef>(obj).record();
-    out = ast::PackedInstruction{record, encoding::instruction_size(record)};
+    const Byte* record = value_of<ast::InstructionRef>(obj).record();
+    out = Bytes{record, encoding::instruction_size(record)};
     return true;
 }
 
@@ -148,15 +152,22 @@ PyObject* new_file_object(ast::ParsedFile&& file) {
         delete owned;
         return nullptr;
     }
-    return new_view(owned->root(), storage.get());
+    return new_shared_view(owned->root(), storage.get());
 }
 
-PyObject* new_instruction_object(ast::PackedInstruction&& instruction) {
-    return owning_view(std::move(instruction));
+PyObject* new_instruction_object(const ast::PackedInstruction& instruction) {
+    return new_instruction_object(Bytes{instruction.data(), instruction.size()});
 }
 
-PyObject* new_body_item_object(ast::BodyItem&& item) {
-    return to_python(std::move(item));
+PyObject* new_body_item_object(const ast::BodyItem& item) {
+    PyTypeObject* type = variant_class<ast::BodyItem>(item.index());
+    if (type == nullptr) return nullptr;
+    encoding::Measure measure;
+    encoding::put_value(measure, item);
+    return new_object<ast::BodyItem>(type, [&](void* memory) {
+        return new (memory) VariantObject{
+            PyObject{}, HeldRecord{measure.size, [&](encoding::Store& store) { encoding::put_value(store, item); }}};
+    });
 }
 
 PyTypeObject* file_class() {
@@ -170,63 +181,62 @@ PyObject* opcode_str(PyObject* self) {
 }
 
 PyObject* register_str(PyObject* self) {
-    return guarded([self] { return to_python(ast::register_text(value_of<ast::PTXRegister>(self))); });
+    return guarded([self] { return to_python(ast::register_text(fields_of_object<ast::PTXRegister>(self))); });
 }
 
 PyObject* operand_str(PyObject* self) {
-    return guarded([self] { return to_python(ast::operand_text(value_of<ast::PTXOperand>(self))); });
+    return guarded([self] { return to_python(ast::operand_text(fields_of_object<ast::PTXOperand>(self))); });
 }
 
 PyObject* operand_kind(PyObject* self, PyObject*) {
-    return guarded([self] { return new_ascii_str(ast::operand_kind(value_of<ast::PTXOperand>(self))); });
+    return kind_text<ast::PTXOperand>(self);
 }
 
 PyObject* operand_get_float_imm(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::FloatImmediate>(self, [](const auto& op) { return to_python(op._0); });
+    return answer_for<encoding::OperandKind::FloatImmediate>(self, [](const auto& op) { return to_python(op.value); });
 }
 
 PyObject* operand_get_register(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
-        const ast::PTXOperand& operand = value_of<ast::PTXOperand>(self);
-        if (const auto* reg = std::get_if<ast::operand::Register>(&operand))
-            return to_python(ast::register_text(reg->_0));
-        if (const auto* predicate = std::get_if<ast::operand::Predicate>(&operand))
-            return to_python(predicate_text(predicate->_0));
+        const encoding::OperandFields op = fields_of_object<ast::PTXOperand>(self);
+        if (op.kind == encoding::OperandKind::Register) return to_python(ast::register_text(op.reg));
+        if (op.kind == encoding::OperandKind::Predicate) return to_python(predicate_text(op.value));
         Py_RETURN_NONE;
     });
 }
 
 PyObject* operand_get_label(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::Label>(self, [](const auto& op) { return to_python(op._0); });
+    return answer_for<encoding::OperandKind::Label>(self, [](const auto& op) { return to_python(op.text); });
 }
 
 PyObject* operand_get_immediate(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::Immediate>(self, [](const auto& op) { return to_python(op._0); });
+    return answer_for<encoding::OperandKind::Immediate>(self, [](const auto& op) { return to_python(op.value); });
 }
 
 PyObject* operand_get_memory_lbl(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::MemoryLbl>(self, [](const auto& op) { return to_python(op._0); });
+    return answer_for<encoding::OperandKind::MemoryLbl>(self, [](const auto& op) { return to_python(op.text); });
 }
 
 PyObject* operand_get_memory_disp(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::MemoryRegDisp>(self, [](const auto& op) -> PyObject* {
-        PyRef reg = PyRef::steal(to_python(op._0));
+    return answer_for<encoding::OperandKind::MemoryRegDisp>(self, [](const auto& op) -> PyObject* {
+        PyRef reg = PyRef::steal(new_register_object(op.reg));
         if (!reg) return nullptr;
-        PyRef displacement = PyRef::steal(to_python(op._1));
+        PyRef displacement = PyRef::steal(to_python(op.value));
         if (!displacement) return nullptr;
         return PyTuple_Pack(2, reg.get(), displacement.get());
     });
 }
 
 PyObject* operand_get_predicate(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::Predicate>(self, [](const auto& op) { return to_python(predicate_text(op._0)); });
+    return answer_for<encoding::OperandKind::Predicate>(
+        self, [](const auto& op) { return to_python(predicate_text(op.value)); });
 }
 
 PyObject* operand_get_reg_pred_pair(PyObject* self, PyObject*) {
-    return answer_for<ast::operand::RegPredPair>(self, [](const auto& op) -> PyObject* {
-        PyRef reg = PyRef::steal(to_python(ast::register_text(op._0)));
+    return answer_for<encoding::OperandKind::RegPredPair>(self, [](const auto& op) -> PyObject* {
+        PyRef reg = PyRef::steal(to_python(ast::register_text(op.reg)));
         if (!reg) return nullptr;
-        PyRef predicate = PyRef::steal(to_python(std::to_string(op._1)));
+        PyRef predicate = PyRef::steal(to_python(std::to_string(op.value)));
         if (!predicate) return nullptr;
         return PyTuple_Pack(2, reg.get(), predicate.get());
     });
@@ -237,30 +247,18 @@ PyObject* instruction_is_float(PyObject* self, PyObject*) {
 }
 
 PyObject* instruction_str(PyObject* self) {
-    return guarded([self] {
-        const ast::InstructionRef instruction = value_of<ast::InstructionRef>(self);
-        std::string text;
-        text.reserve(128);  // most texts fit: one allocation instead of several as it grows
-        ast::append_instruction_text_head(text, instruction.opcode(), instruction.modifiers());
-        bool first = true;
-        instruction.operands().for_each([&](const encoding::OperandFields& op) {
-            if (!first) text += ", ";
-            first = false;
-            ast::append_operand_tagged(text, encoding::operand_from(op));
-        });
-        ast::append_instruction_text_tail(text);
-        return to_python(text);
-    });
+    return guarded([self] { return to_python(ast::instruction_text(value_of<ast::InstructionRef>(self).record())); });
 }
 
 PyObject* body_item_kind(PyObject* self, PyObject*) {
-    return guarded([self] { return new_ascii_str(ast::body_item_kind(value_of<ast::BodyItem>(self))); });
+    return kind_text<ast::BodyItem>(self);
 }
 
 PyObject* body_item_as_instruction(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
-        if (const auto* item = std::get_if<ast::body::Instruction>(&value_of<ast::BodyItem>(self)))
-            return to_python(item->_0);
+        const encoding::BodyItemFields item = fields_of_object<ast::BodyItem>(self);
+        if (item.kind == ast::index_of<ast::BodyItem, ast::body::Instruction>)
+            return new_instruction_object(item.instruction);
         Py_RETURN_NONE;
     });
 }
@@ -290,7 +288,7 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         ZORVANE_CHECK(*number < count, "the instruction lookup gave a number past the instruction count");
 
         if (state.instructions.slot(*number, count) == nullptr) {
-            PyRef made = PyRef::steal(new_view(state.index->instruction(*number), object->storage));
+            PyRef made = PyRef::steal(new_shared_view(state.index->instruction(*number), storage_of(object->owner)));
             if (!made) return nullptr;
             // Making the first object of the class makes the class, which can run a garbage collection and so
             // other Python code, which may have asked for the same instruction meanwhile; the first object made

@@ -10,24 +10,27 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "ast/enums.hpp"
 #include "ast/file.hpp"
+#include "ast/index.hpp"
 #include "ast/instructions.hpp"
 #include "ast/opcodes.hpp"
 #include "ast/operands.hpp"
+#include "ast/refs.hpp"
 #include "ast/tables.hpp"
-#include "ast/tree.hpp"
 #include "module/protocol.hpp"
+#include "module/pyref.hpp"
 
 namespace zorvane::module {
 
 // ---- What module.cpp needs: the finished parse results as new objects, and the class the module exports.
 
 PyObject* new_file_object(ast::ParsedFile&& file);
-PyObject* new_instruction_object(ast::PackedInstruction&& instruction);
-PyObject* new_body_item_object(ast::BodyItem&& item);
+PyObject* new_instruction_object(const ast::PackedInstruction& instruction);
+PyObject* new_body_item_object(const ast::BodyItem& item);
 PyTypeObject* file_class();
 
 // ---- Methods and slots particular to one class (classes.cpp).
@@ -93,23 +96,18 @@ struct Describe<ast::PTXOpcode> {
     static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&opcode_str)}};
 };
 
-// ---- Sum types: variant names in declaration order; variant fields come from the alternatives themselves.
+// ---- Sum types: their names, variants and fields are the unions' own descriptions (ast::description_of); only
+// their methods and slots are the module's.
 
 template <>
 struct Describe<ast::PTXRegister> {
     static constexpr Kind kind = Kind::SumType;
-    static constexpr std::string_view name = "PTXRegister";
-    static constexpr std::array<std::string_view, 5> variants{"General", "Wide", "Float", "Special", "Custom"};
     static inline PyType_Slot slots[] = {{Py_tp_str, slot_function(&register_str)}};
 };
 
 template <>
 struct Describe<ast::PTXOperand> {
     static constexpr Kind kind = Kind::SumType;
-    static constexpr std::string_view name = "PTXOperand";
-    static constexpr std::array<std::string_view, 10> variants{
-        "Immediate", "FloatImmediate", "Register", "Predicate",     "Memory",
-        "MemoryLbl", "MemoryRegDisp",  "Label",    "VectorOperand", "RegPredPair"};
     static inline PyMethodDef methods[] = {
         {"kind", operand_kind, METH_NOARGS, "kind($self)\n--\n\n"},
         {"get_float_imm", operand_get_float_imm, METH_NOARGS, "get_float_imm($self)\n--\n\n"},
@@ -127,16 +125,11 @@ struct Describe<ast::PTXOperand> {
 template <>
 struct Describe<ast::PTXStatement> {
     static constexpr Kind kind = Kind::SumType;
-    static constexpr std::string_view name = "PTXStatement";
-    static constexpr std::array<std::string_view, 5> variants{"CustomRegister", "RegisterCount", "SharedMemory",
-                                                              "LocalMemory", "Pragma"};
 };
 
 template <>
 struct Describe<ast::BodyItem> {
     static constexpr Kind kind = Kind::SumType;
-    static constexpr std::string_view name = "BodyItem";
-    static constexpr std::array<std::string_view, 5> variants{"Statement", "Instruction", "LabelDef", "Call", "Param"};
     static inline PyMethodDef methods[] = {
         {"kind", body_item_kind, METH_NOARGS, "kind($self)\n--\n\n"},
         {"as_instruction", body_item_as_instruction, METH_NOARGS, "as_instruction($self)\n--\n\n"},
@@ -164,9 +157,14 @@ struct Describe<ast::PTXFunctionParameter> {
 
 // ---- Records read from the storage of a parse: properties in field order, each an accessor of the reference.
 
+// An instruction object reads a record in the storage of a parse, which it holds, or one in a block of its own (an
+// instruction parsed alone, or a body line's).
+using InstructionOwner = std::variant<PyRef, std::unique_ptr<const encoding::Byte[]>>;
+
 template <>
 struct Describe<ast::InstructionRef> {
     using T = ast::InstructionRef;
+    using Owner = InstructionOwner;
     static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXInstruction";
     static constexpr std::tuple fields{Field<&T::offset>{"offset"}, Field<&T::opcode>{"opcode"},

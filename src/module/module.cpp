@@ -45,7 +45,7 @@ bool text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
 class TextToParse {
 public:
     explicit TextToParse(std::string_view text) : view_{text} {
-        if constexpr (peg::kDebugChecks) {
+        if constexpr (base::kDebugChecks) {
             copy_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
             if (!text.empty()) std::memcpy(copy_.get(), text.data(), text.size());
             copy_[text.size()] = '\0';
@@ -93,7 +93,7 @@ PyObject* parse_ptx(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         peg::Outcome<ast::ParsedFile> outcome =
             others_run ? parse_program_letting_threads_run(text) : parser::parse_program(text);
         if (outcome.value) return new_file_object(std::move(*outcome.value));
-        if (!outcome.error) throw peg::InternalError{"the parse ended with neither a value nor an error"};
+        if (!outcome.error) throw base::InternalError{"the parse ended with neither a value nor an error"};
         PyRef message = PyRef::steal(to_python(outcome.error->text()));
         if (message) PyErr_SetObject(PyExc_ValueError, message.get());
         return nullptr;
@@ -155,7 +155,7 @@ bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
 }
 
 PyObject* create_module() {
-    PyRef module = PyRef::steal(PyModule_Create2(&module_definition, 1013));
+    PyRef module = PyRef::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
     if (!module) return nullptr;
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
     if (!module_name) return nullptr;

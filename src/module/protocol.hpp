@@ -1,5 +1,5 @@
-// The protocol shared by every tree class: object layout, classes built from short descriptions, and the
-// conversions between native tree values and Python objects.
+// The protocol shared by every tree class: object layouts, classes built from short descriptions, and the
+// conversions between what the tree holds and Python objects.
 #pragma once
 
 #include <Python.h>
@@ -8,7 +8,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -22,18 +24,26 @@
 
 #include "ast/enums.hpp"
 #include "ast/instructions.hpp"
-#include "ast/tree.hpp"
+#include "ast/records.hpp"
+#include "ast/refs.hpp"
+#include "ast/union_records.hpp"
+#include "ast/unions.hpp"
+#include "base/failure.hpp"
 #include "module/arguments.hpp"
 #include "module/boundary.hpp"
 #include "module/compat.hpp"
+#include "module/memory.hpp"
 #include "module/pyref.hpp"
-#include "peg/check.hpp"
 
 namespace zorvane::module {
 
-// Variant classes are made together with their sum type, so they need no kind of their own here. A record holds
-// its value; a view is a record read from the storage of a parse (a reference type of the tree, ast::FunctionRef),
-// which it shares with every other object read from that parse.
+namespace encoding = ast::encoding;
+using encoding::Byte;
+using encoding::Bytes;
+
+// A record holds its value; a view is a record read from the storage of a parse (a reference type of the tree,
+// ast::FunctionRef), which it shares with every other object read from that parse. The tagged unions describe
+// themselves (ast::description_of), and their variant classes are made with them.
 enum class Kind { Enumeration, SumType, Record, View };
 
 // What Python sees of one tree type: its kind, name, fields, and extra methods and slots (classes.hpp).
@@ -45,7 +55,6 @@ concept Described = requires {
     Describe<T>::kind;
 };
 
-// Enumerations describe themselves through their name tables; a full specialisation may add slots.
 template <class E>
 requires std::is_enum_v<E>
 struct Describe<E> {
@@ -74,12 +83,76 @@ template <class... A>
 inline constexpr bool is_sum_v<std::variant<A...>> = true;
 
 template <class T>
+constexpr Kind kind_of() {
+    if constexpr (is_sum_v<T>)
+        return Kind::SumType;
+    else
+        return Describe<T>::kind;
+}
+
+template <class T>
 constexpr std::string_view class_name_of() {
     if constexpr (std::is_enum_v<T>)
         return ast::EnumInfo<T>::class_name;
+    else if constexpr (is_sum_v<T>)
+        return ast::description_of<T>().name;
     else
         return Describe<T>::name;
 }
+
+// ---- Object layouts
+
+// The bytes of one record of a union, held by its object: in the object itself when short, as nearly all are, else
+// in a block of their own.
+class HeldRecord {
+public:
+    // Room for `size` bytes, which `fill(store)` writes.
+    template <class Fill>
+    HeldRecord(std::size_t size, Fill&& fill) {
+        if (size > UINT32_MAX) throw std::bad_alloc{};
+        Byte* to = bytes_;
+        if (size > sizeof bytes_) {
+            to = new Byte[size];
+            std::memcpy(bytes_, &to, sizeof to);
+        }
+        size_ = static_cast<std::uint32_t>(size);
+        encoding::Store store{to};
+        fill(store);
+    }
+    explicit HeldRecord(Bytes record)
+        : HeldRecord(record.size(), [record](encoding::Store& store) { store.bytes(record.data(), record.size()); }) {}
+    HeldRecord(const HeldRecord&) = delete;
+    HeldRecord& operator=(const HeldRecord&) = delete;
+    ~HeldRecord() {
+        if (size_ > sizeof bytes_) delete[] heap();
+    }
+
+    const Byte* data() const noexcept { return size_ > sizeof bytes_ ? heap() : bytes_; }
+    Bytes bytes() const noexcept { return {data(), size_}; }
+
+private:
+    Byte* heap() const noexcept {
+        Byte* block = nullptr;
+        std::memcpy(&block, bytes_, sizeof block);
+        return block;
+    }
+
+    std::uint32_t size_;
+    Byte bytes_[28];  // an object of 48 bytes
+};
+
+// What a view holds to keep its record alive: the storage of its parse, unless its description says otherwise.
+template <class R>
+struct OwnerOf {
+    using type = PyRef;
+};
+template <class R>
+requires requires {
+    typename Describe<R>::Owner;
+}
+struct OwnerOf<R> {
+    using type = typename Describe<R>::Owner;
+};
 
 // Per-object state beside the value, for the one class that keeps some (PTXFile's instruction objects).
 struct NoState {};
@@ -95,81 +168,99 @@ struct StateOf<T> {
     using type = typename Describe<T>::State;
 };
 
+// An enumeration member or a record held by value: the value, owned outright.
 template <class T>
-constexpr bool is_view() {
-    if constexpr (Described<T>)
-        return Describe<T>::kind == Kind::View;
-    else
-        return false;
-}
-
-// Instance layout: the interpreter's object header, then the native value, owned outright. A view holds a strong
-// reference to the storage of its parse and a reference into it; an instruction view with no storage owns the
-// block that its reference points at (an instruction that no parse of a module holds).
-struct NoStorage {};
-template <class T>
-struct Object {
+struct ValueObject {
     PyObject ob_base;
-    [[no_unique_address]] std::conditional_t<is_view<T>(), PyObject*, NoStorage> storage;
     T value;
-    [[no_unique_address]] typename StateOf<T>::type state;
 };
+// A variant of a union: its record.
+struct VariantObject {
+    PyObject ob_base;
+    HeldRecord record;
+};
+// A view: a reference into records that its owner keeps alive.
+template <class R>
+struct ViewObject {
+    PyObject ob_base;
+    typename OwnerOf<R>::type owner;
+    R value;
+    [[no_unique_address]] typename StateOf<R>::type state;
+};
+
+template <class T>
+using Object = std::conditional_t<is_sum_v<T>, VariantObject,
+                                  std::conditional_t<kind_of<T>() == Kind::View, ViewObject<T>, ValueObject<T>>>;
+
+static_assert(sizeof(VariantObject) == 48, "a variant object fits the allocator's block of 48 bytes");
 
 template <class T>
 T& value_of(PyObject* self) noexcept {
     return reinterpret_cast<Object<T>*>(self)->value;
 }
 
-// ---- Fields of a variant's alternative: plain aggregates whose members are _0, _1, ... in order.
-
-namespace detail {
-struct AnyField {
-    template <class T>
-    operator T() const;  // only named in unevaluated operands
-};
-}  // namespace detail
-
-template <class S>
-constexpr std::size_t field_count() {
-    using A = detail::AnyField;
-    // Aggregate initialisation accepts fewer initialisers than fields, so a fifth field would be counted as none.
-    static_assert(
-        !requires {
-            S{A{}, A{}, A{}, A{}, A{}};
-        },
-        "the class machinery reads at most four fields");
-    if constexpr (requires { S{A{}, A{}, A{}, A{}}; })
-        return 4;
-    else if constexpr (requires { S{A{}, A{}, A{}}; })
-        return 3;
-    else if constexpr (requires { S{A{}, A{}}; })
-        return 2;
-    else if constexpr (requires { S{A{}}; })
-        return 1;
-    else
-        return 0;
+inline const Byte* record_of(PyObject* self) noexcept {
+    return reinterpret_cast<VariantObject*>(self)->record.data();
 }
 
-template <std::size_t K, class S>
-constexpr auto& field_ref(S& s) noexcept {
-    constexpr std::size_t n = field_count<std::remove_const_t<S>>();
-    static_assert(K < n && n <= 4);
-    if constexpr (n == 1) {
-        auto& [a] = s;
-        return a;
-    } else if constexpr (n == 2) {
-        auto& [a, b] = s;
-        return std::get<K>(std::tie(a, b));
-    } else if constexpr (n == 3) {
-        auto& [a, b, c] = s;
-        return std::get<K>(std::tie(a, b, c));
-    } else {
-        auto& [a, b, c, d] = s;
-        return std::get<K>(std::tie(a, b, c, d));
+// The storage of a parse that a view's owner holds, to pass on to the views read from it (null for none).
+inline PyObject* storage_of(const PyRef& owner) noexcept {
+    return owner.get();
+}
+template <class... Owners>
+PyObject* storage_of(const std::variant<Owners...>& owner) noexcept {
+    const PyRef* storage = std::get_if<PyRef>(&owner);
+    return storage != nullptr ? storage->get() : nullptr;
+}
+// The same reference, taken out of the owner.
+inline PyObject* take_storage(PyRef& owner) noexcept {
+    return owner.release();
+}
+template <class... Owners>
+PyObject* take_storage(std::variant<Owners...>& owner) noexcept {
+    PyRef* storage = std::get_if<PyRef>(&owner);
+    return storage != nullptr ? storage->release() : nullptr;
+}
+
+// ---- Objects
+
+// A new object of `type`, its layout built in place from `make()`s result after the interpreter's header.
+template <class T, class Make>
+[[gnu::always_inline]] inline PyObject* new_object(PyTypeObject* type, Make&& make) {
+    using Layout = Object<T>;
+    void* memory = ObjectMemory<sizeof(Layout)>::take();
+    if (memory == nullptr) return PyErr_NoMemory();
+    Layout* object;
+    try {
+        object = make(memory);
+    } catch (...) {
+        ObjectMemory<sizeof(Layout)>::give(memory);
+        throw;
     }
+    return PyObject_Init(&object->ob_base, type);
 }
 
-inline constexpr const char* field_names[] = {"_0", "_1", "_2", "_3"};
+// Each class gives its objects' memory back through a function of its own: the interpreter lets __class__ be
+// assigned only between classes that free alike, and an object whose class named another variant (or another
+// enumeration) than the value it holds would answer for a value it does not have.
+template <class T, std::size_t Class = 0>
+void object_free(void* self) noexcept {
+    ObjectMemory<sizeof(Object<T>)>::give(self);
+}
+
+template <class T>
+void object_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    auto* object = reinterpret_cast<Object<T>*>(self);
+    // A deallocator runs with the interpreter lock held: a view lets go of its storage here, not through a handle
+    // that would ask first.
+    PyObject* storage = nullptr;
+    if constexpr (kind_of<T>() == Kind::View) storage = take_storage(object->owner);
+    object->~Object<T>();
+    ObjectMemory<sizeof(Object<T>)>::give(self);  // what tp_free does, without the call through the class
+    Py_XDECREF(storage);
+    Py_DECREF(type);  // instances of heap types hold a reference to their class
+}
 
 // ---- Class objects: made on first use, once per process, kept until the process ends.
 
@@ -180,6 +271,8 @@ struct ClassCache {
 template <class V>
 struct VariantCache {
     static inline std::array<PyTypeObject*, std::variant_size_v<V>> types{};
+    // What kind() answers for each variant, interned: every call gives the same immutable str.
+    static inline std::array<PyObject*, std::variant_size_v<V>> kinds{};
 };
 
 template <class T>
@@ -216,21 +309,25 @@ inline PyTypeObject* publish(PyTypeObject*& cache, PyRef type) {
     return cache;
 }
 
+template <class T>
+void add_described_slots(std::vector<PyType_Slot>& slots) {
+    if constexpr (requires { Describe<T>::methods; })
+        slots.push_back({Py_tp_methods, static_cast<void*>(Describe<T>::methods)});
+    if constexpr (requires { Describe<T>::slots; })
+        for (const PyType_Slot& slot : Describe<T>::slots) slots.push_back(slot);
+}
+
 // ---- Conversions, native to Python: each call makes new objects; leaves copy their value out, views share the
 // storage of their parse.
 
-inline PyObject* to_python(const std::string& text) {
+inline PyObject* to_python(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
-inline PyObject* to_python(std::string_view view) {
-    return PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
+inline PyObject* to_python(const std::string& text) {
+    return to_python(std::string_view{text});
 }
-inline PyObject* to_python(const ast::ShortText& text) {
-    return to_python(text.view());
-}
-inline PyObject* to_python(const ast::Text& text) {
-    std::string_view view = text.view();
-    return PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
+inline PyObject* to_python(encoding::TextView text) {
+    return to_python(std::string_view{text});
 }
 inline PyObject* to_python(std::uint64_t number) {
     return PyLong_FromUnsignedLongLong(number);
@@ -240,11 +337,15 @@ PyObject* to_python(const std::unordered_map<std::string, std::string>& map);
 template <class T>
 PyObject* to_python(const std::optional<T>& value);
 template <class T>
-PyObject* to_python(const std::vector<T>& list);
-template <class T>
-requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value);
-// An instruction of its own (a body line's) becomes a view of a copy of its block.
-PyObject* to_python(const ast::PackedInstruction& instruction);
+requires std::is_enum_v<T> ||(Described<T>&& Describe<T>::kind == Kind::Record) PyObject* to_python(const T& value);
+
+// A new object of the variant class of the union record `record`, holding a copy of it.
+template <class V>
+PyObject* new_variant_object(Bytes record);
+// A new register object holding these fields.
+PyObject* new_register_object(const encoding::RegisterFields& reg);
+// A new instruction object that holds a copy of an instruction record in a block of its own.
+PyObject* new_instruction_object(Bytes record);
 
 // What the values read from a view share: the storage of its parse. Reads that give views pass it on; reads that
 // give leaves copy them out and ignore it.
@@ -269,79 +370,57 @@ PyObject* convert(const T& value, Shared shared) {
         return to_python(value);
 }
 
-// ---- Conversions, Python to native (variant constructor arguments); false with a Python exception set.
+// A field of a union's variant, of type T, as its record reads.
+template <class T>
+PyObject* field_to_python(const encoding::View<T>& field) {
+    if constexpr (std::is_same_v<T, ast::PTXRegister>) {
+        return new_register_object(field);
+    } else if constexpr (std::is_same_v<T, std::vector<ast::PTXRegister>>) {
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(field.count)));
+        if (!list) return nullptr;
+        const Byte* p = field.bytes;
+        for (std::size_t i = 0; i < field.count; ++i) {
+            const Byte* start = p;
+            encoding::skip_record<ast::PTXRegister>(p);
+            PyObject* reg = new_variant_object<ast::PTXRegister>(Bytes{start, p});
+            if (reg == nullptr) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), reg);
+        }
+        return list.release();
+    } else if constexpr (std::is_same_v<T, ast::PTXOperand> || std::is_same_v<T, ast::PTXStatement>) {
+        return new_variant_object<T>(field);
+    } else if constexpr (std::is_same_v<T, ast::PackedInstruction>) {
+        return new_instruction_object(field);
+    } else {
+        return to_python(field);
+    }
+}
+
+// ---- Conversions, Python to native (constructor arguments); false with a Python exception set.
 
 template <class T>
-requires Described<T>
+requires std::is_enum_v<T>
 bool from_python(PyObject* obj, T& out);
+
+// Whether `obj` is an object of one of the variant classes of V, the only objects that hold a record of V.
+template <class V>
+bool is_variant_object(PyObject* obj) {
+    if (class_of<V>() == nullptr) return false;
+    const auto& variants = VariantCache<V>::types;
+    if (std::find(variants.begin(), variants.end(), Py_TYPE(obj)) != variants.end()) return true;
+    raise_cannot_cast(obj, class_name_of<V>());
+    return false;
+}
+
+// The record of an instruction object, whole.
+bool instruction_from_python(PyObject* obj, Bytes& out);
+
+// A field of type T of a variant being built, from a constructor argument. What it reads stays valid while the
+// argument lives; `scratch` takes the registers of a list.
 template <class T>
-bool from_python(PyObject* obj, std::vector<T>& out);
-bool from_python(PyObject* obj, ast::PackedInstruction& out);
-
-// ---- Objects
-
-// A new object of `type` holding the T that `make()` returns, made where the object holds it.
-template <class T, class Make>
-PyObject* new_instance_made(PyTypeObject* type, Make&& make) {
-    static_assert(!is_view<T>(), "views are made by new_view");
-    void* memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
-    if (memory == nullptr) return PyErr_NoMemory();
-    Object<T>* object;
-    try {
-        object = new (memory) Object<T>{PyObject{}, {}, make(), {}};
-    } catch (...) {
-        PyObject_Free(memory);
-        throw;
-    }
-    return PyObject_Init(&object->ob_base, type);
-}
-
-// The same holding a copy of `value`, or `value` itself moved in.
-template <class T, class Arg>
-PyObject* new_instance(PyTypeObject* type, Arg&& value) {
-    return new_instance_made<T>(type, [&value] { return T(std::forward<Arg>(value)); });
-}
-
-// A view of `ref`, sharing `storage` (a new reference is taken), or owning the block `ref` points at when there is
-// no storage: the block is freed with the object, or here if the object cannot be made.
-template <class R>
-PyObject* new_view(R ref, PyObject* storage) {
-    static_assert(is_view<R>());
-    // Only an instruction can be a record of its own; any other view without storage would free a parse's arena.
-    if constexpr (!std::is_same_v<R, ast::InstructionRef>)
-        ZORVANE_CHECK(storage != nullptr, "a view of a parse's records without the storage of that parse");
-    PyTypeObject* type = class_of<R>();
-    void* memory = type == nullptr ? nullptr : PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
-    if (memory == nullptr) {
-        if (storage == nullptr) delete[] ref.record();
-        return type == nullptr ? nullptr : PyErr_NoMemory();
-    }
-    auto* object = new (memory) Object<R>{PyObject{}, Py_XNewRef(storage), ref, {}};
-    return PyObject_Init(&object->ob_base, type);
-}
-
-template <class T>
-void destroy_instance(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<Object<T>*>(self)->~Object<T>();
-    type->tp_free(self);
-    Py_DECREF(type);  // instances of heap types hold a reference to their class
-}
-
-template <class T>
-void add_described_slots(std::vector<PyType_Slot>& slots) {
-    if constexpr (requires { Describe<T>::methods; })
-        slots.push_back({Py_tp_methods, static_cast<void*>(Describe<T>::methods)});
-    if constexpr (requires { Describe<T>::slots; })
-        for (const PyType_Slot& slot : Describe<T>::slots) slots.push_back(slot);
-}
+bool field_from_python(PyObject* obj, encoding::View<T>& out, std::vector<Byte>& scratch);
 
 // ---- Enumeration classes
-
-template <class E>
-void enum_dealloc(PyObject* self) noexcept {
-    destroy_instance<E>(self);
-}
 
 template <class E>
 PyObject* enum_repr(PyObject* self) {
@@ -359,10 +438,16 @@ PyObject* enum_int(PyObject* self) noexcept {
 }
 
 template <class E>
-PyTypeObject* enum_class() {
+PyObject* new_enum_object(PyTypeObject* type, E member) {
+    return new_object<E>(type, [member](void* memory) { return new (memory) ValueObject<E>{PyObject{}, member}; });
+}
+
+template <class E>
+[[gnu::noinline]] PyTypeObject* enum_class() {
     if (PyTypeObject* cached = ClassCache<E>::type) return cached;
     static const std::string name = qualified_name(ast::EnumInfo<E>::class_name);
-    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&enum_dealloc<E>)},
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&object_dealloc<E>)},
+                                   {Py_tp_free, slot_function(&object_free<E>)},
                                    {Py_tp_alloc, slot_function(&refuse_alloc)},
                                    {Py_tp_repr, slot_function(&enum_repr<E>)},
                                    {Py_nb_int, slot_function(&enum_int<E>)}};
@@ -372,35 +457,19 @@ PyTypeObject* enum_class() {
     if (!type) return nullptr;
     // Members are made once, here; values read from the tree become new instances instead.
     for (std::size_t i = 0; i < ast::member_count<E>(); ++i) {
-        PyRef member = PyRef::steal(new_instance<E>(reinterpret_cast<PyTypeObject*>(type.get()), static_cast<E>(i)));
+        PyRef member = PyRef::steal(new_enum_object(reinterpret_cast<PyTypeObject*>(type.get()), static_cast<E>(i)));
         if (!member) return nullptr;
         if (set_class_attribute(type.get(), ast::EnumInfo<E>::names[i], member.get()) < 0) return nullptr;
     }
     return publish(ClassCache<E>::type, std::move(type));
 }
 
-// ---- Record classes
-
-template <class T>
-void record_dealloc(PyObject* self) noexcept {
-    if constexpr (is_view<T>()) {
-        auto* object = reinterpret_cast<Object<T>*>(self);
-        PyObject* storage = object->storage;
-        const ast::encoding::Byte* own = nullptr;
-        if constexpr (std::is_same_v<T, ast::InstructionRef>)
-            if (storage == nullptr) own = object->value.record();
-        destroy_instance<T>(self);
-        Py_XDECREF(storage);
-        delete[] own;
-    } else {
-        destroy_instance<T>(self);
-    }
-}
+// ---- Record classes, of records held by value and of views
 
 template <class T>
 Shared shared_of(PyObject* self) noexcept {
-    if constexpr (is_view<T>())
-        return {reinterpret_cast<Object<T>*>(self)->storage};
+    if constexpr (kind_of<T>() == Kind::View)
+        return {storage_of(reinterpret_cast<Object<T>*>(self)->owner)};
     else
         return {nullptr};
 }
@@ -437,13 +506,14 @@ PyGetSetDef* record_getset() {
 }
 
 template <class T>
-PyTypeObject* record_class() {
-    if constexpr (!is_view<T>())
-        static_assert(field_count<T>() == std::tuple_size_v<std::remove_const_t<decltype(Describe<T>::fields)>>,
+[[gnu::noinline]] PyTypeObject* record_class() {
+    if constexpr (kind_of<T>() == Kind::Record)
+        static_assert(ast::field_count<T>() == std::tuple_size_v<std::remove_const_t<decltype(Describe<T>::fields)>>,
                       "every field of a record held by value is a property");
     if (PyTypeObject* cached = ClassCache<T>::type) return cached;
     static const std::string name = qualified_name(Describe<T>::name);
-    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&record_dealloc<T>)},
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&object_dealloc<T>)},
+                                   {Py_tp_free, slot_function(&object_free<T>)},
                                    {Py_tp_alloc, slot_function(&refuse_alloc)},
                                    {Py_tp_getset, record_getset<T>()}};
     add_described_slots<T>(slots);
@@ -453,13 +523,25 @@ PyTypeObject* record_class() {
     return publish(ClassCache<T>::type, std::move(type));
 }
 
+// A view of `ref`, which `owner` keeps alive.
+template <class R, class Owner>
+[[gnu::always_inline]] inline PyObject* new_view(R ref, Owner&& owner) {
+    static_assert(kind_of<R>() == Kind::View);
+    PyTypeObject* type = class_of<R>();
+    if (type == nullptr) return nullptr;
+    return new_object<R>(type, [&](void* memory) {
+        return new (memory) ViewObject<R>{PyObject{}, std::forward<Owner>(owner), ref, {}};
+    });
+}
+
+// A view of `ref` that shares the storage of its parse.
+template <class R>
+[[gnu::always_inline]] inline PyObject* new_shared_view(R ref, PyObject* storage) {
+    ZORVANE_CHECK(storage != nullptr, "a view of a parse's records without the storage of that parse");
+    return new_view(ref, PyRef::borrow(storage));
+}
+
 // ---- Sum-type base classes and their variant classes
-
-template <class V, std::size_t I>
-using Alternative = std::variant_alternative_t<I, V>;
-
-template <class V, std::size_t I>
-inline constexpr std::size_t variant_arity = field_count<Alternative<V, I>>();
 
 // Names of one variant class, spelled once.
 template <class V, std::size_t I>
@@ -472,13 +554,13 @@ struct VariantNames {
     static const VariantNames& get() {
         static const VariantNames names = [] {
             VariantNames n;
-            n.name = std::string{Describe<V>::name} + "_" + std::string{Describe<V>::variants[I]};
+            n.name = std::string{ast::description_of<V>().name} + "_" + std::string{ast::description_of<V>().names[I]};
             n.qualified = qualified_name(n.name);
             n.constructor = n.name + ".__new__";
             n.doc = n.name + "(";
-            for (std::size_t k = 0; k < variant_arity<V, I>; ++k) {
+            for (std::size_t k = 0; k < ast::arity<V, I>; ++k) {
                 if (k != 0) n.doc += ", ";
-                n.doc += field_names[k];
+                n.doc += ast::kFieldNames[k];
             }
             n.doc += ")\n--\n\n";
             return n;
@@ -488,43 +570,51 @@ struct VariantNames {
 };
 
 template <class V>
-void variant_dealloc(PyObject* self) noexcept {
-    destroy_instance<V>(self);
+PyObject* new_variant_object(Bytes record) {
+    PyTypeObject* type = variant_class<V>(encoding::variant_of<V>(record.data()));
+    if (type == nullptr) return nullptr;
+    return new_object<V>(type, [record](void* memory) {
+        return new (memory) VariantObject{PyObject{}, HeldRecord{record}};
+    });
 }
 
-// Each variant class frees its objects through a function of its own. The interpreter lets __class__ be assigned
-// only between classes that free alike, and an object whose class named another variant than the value it holds
-// would answer for a value it does not have; so no object changes its variant.
+// The fields of variant I that an object holds; an object whose record holds another raises rather than read it.
 template <class V, std::size_t I>
-void variant_free(void* self) noexcept {
-    PyObject_Free(self);
+std::optional<encoding::FieldsOf<V>> fields_of_variant(PyObject* self) {
+    const Byte* p = record_of(self);
+    const encoding::FieldsOf<V> fields = encoding::get_record<V>(p);
+    if (static_cast<std::size_t>(fields.kind) != I) {
+        raise_variant_mismatch(self);
+        return std::nullopt;
+    }
+    return fields;
 }
 
 template <class V, std::size_t I, std::size_t K>
 PyObject* variant_get(PyObject* self, void*) {
-    return guarded([self] {
-        // No object changes its variant (variant_free), but should one hold another, it raises rather than read it.
-        const auto* alternative = std::get_if<I>(&std::as_const(value_of<V>(self)));
-        if (alternative == nullptr) return raise_variant_mismatch(self);
-        return to_python(field_ref<K>(*alternative));
+    return guarded([self]() -> PyObject* {
+        const auto fields = fields_of_variant<V, I>(self);
+        if (!fields) return nullptr;
+        using T = ast::FieldType<V, I, K>;
+        return field_to_python<T>(encoding::get_slot(*fields, encoding::Tag<T>{}));
     });
 }
 
 template <class V, std::size_t I, std::size_t... K>
 std::array<PyGetSetDef, sizeof...(K) + 1> make_variant_getset(std::index_sequence<K...>) {
-    return {PyGetSetDef{field_names[K], &variant_get<V, I, K>, nullptr, nullptr, nullptr}...,
+    return {PyGetSetDef{ast::kFieldNames[K].data(), &variant_get<V, I, K>, nullptr, nullptr, nullptr}...,
             PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
 }
 
 template <class V, std::size_t I>
 PyGetSetDef* variant_getset() {
-    static auto definitions = make_variant_getset<V, I>(std::make_index_sequence<variant_arity<V, I>>{});
+    static auto definitions = make_variant_getset<V, I>(std::make_index_sequence<ast::arity<V, I>>{});
     return definitions.data();
 }
 
 template <class V, std::size_t I>
 Py_ssize_t variant_length(PyObject*) noexcept {
-    return static_cast<Py_ssize_t>(variant_arity<V, I>);
+    return static_cast<Py_ssize_t>(ast::arity<V, I>);
 }
 
 template <class V, std::size_t I, std::size_t... K>
@@ -542,38 +632,54 @@ PyObject* variant_subscript(PyObject* self, PyObject* key) {
             prefix_argument_error("idx");
             return nullptr;
         }
-        if (index >= variant_arity<V, I>) {
+        if (index >= ast::arity<V, I>) {
             PyErr_SetString(PyExc_IndexError, "tuple index out of range");
             return nullptr;
         }
-        if constexpr (variant_arity<V, I> == 0)
+        if constexpr (ast::arity<V, I> == 0)
             return nullptr;  // unreachable: every index is out of range
         else
-            return variant_item<V, I>(self, index, std::make_index_sequence<variant_arity<V, I>>{});
+            return variant_item<V, I>(self, index, std::make_index_sequence<ast::arity<V, I>>{});
     });
 }
 
-template <class S, std::size_t N, std::size_t... K>
-bool convert_arguments(S& fields, const std::array<PyRef, N>& arguments, std::index_sequence<K...>) {
-    [[maybe_unused]] auto convert = [&](auto k) {
-        constexpr std::size_t index = decltype(k)::value;
-        if (from_python(arguments[index].get(), field_ref<index>(fields))) return true;
-        prefix_argument_error(field_names[index]);
-        return false;
-    };
-    return (convert(std::integral_constant<std::size_t, K>{}) && ...);
+template <class V, std::size_t I, std::size_t N>
+bool convert_arguments(encoding::FieldsOf<V>& fields, const std::array<PyRef, N>& arguments,
+                       std::vector<Byte>& scratch) {
+    bool converted = true;
+    ast::for_each_field<V, I>([&](auto k) {
+        using T = ast::FieldType<V, I, k>;
+        if (!converted) return;
+        encoding::View<T> field{};
+        converted = field_from_python<T>(arguments[k].get(), field, scratch);
+        if (converted)
+            encoding::set_slot(fields, encoding::Tag<T>{}, field);
+        else
+            prefix_argument_error(ast::kFieldNames[k].data());
+    });
+    return converted;
 }
 
 template <class V, std::size_t I>
 PyObject* variant_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        constexpr std::size_t n = variant_arity<V, I>;
-        static const Signature signature{VariantNames<V, I>::get().constructor.c_str(), field_names, n};
+        constexpr std::size_t n = ast::arity<V, I>;
+        static constexpr const char* names[] = {"_0", "_1", "_2", "_3"};
+        static const Signature signature{VariantNames<V, I>::get().constructor.c_str(), names, n};
+        // Held for the whole call: the fields read from them stay valid whatever Python code later conversions run.
         std::array<PyRef, n> arguments;
         if (!bind_tuple_dict(signature, args, kwargs, arguments.data())) return nullptr;
-        Alternative<V, I> fields{};
-        if (!convert_arguments(fields, arguments, std::make_index_sequence<n>{})) return nullptr;
-        return new_instance<V>(type, V{std::in_place_index<I>, std::move(fields)});
+        encoding::FieldsOf<V> fields{};
+        fields.kind = static_cast<decltype(fields.kind)>(I);
+        std::vector<Byte> scratch;
+        if (!convert_arguments<V, I>(fields, arguments, scratch)) return nullptr;
+        encoding::Measure measure;
+        encoding::put_record<V>(measure, fields);
+        return new_object<V>(type, [&](void* memory) {
+            return new (memory) VariantObject{PyObject{}, HeldRecord{measure.size, [&](encoding::Store& store) {
+                                                                         encoding::put_record<V>(store, fields);
+                                                                     }}};
+        });
     });
 }
 
@@ -583,23 +689,23 @@ PyRef make_variant_class(PyTypeObject* base) {
     // The deallocator is set again: a class made from a spec without one gets the interpreter's generic deallocator
     // for subclasses, which is much slower.
     std::vector<PyType_Slot> slots{{Py_tp_doc, const_cast<char*>(names.doc.c_str())},
-                                   {Py_tp_dealloc, slot_function(&variant_dealloc<V>)},
-                                   {Py_tp_free, slot_function(&variant_free<V, I>)},
+                                   {Py_tp_dealloc, slot_function(&object_dealloc<V>)},
+                                   {Py_tp_free, slot_function(&object_free<V, I + 1>)},
                                    {Py_tp_new, slot_function(&variant_new<V, I>)},
                                    {Py_tp_getset, variant_getset<V, I>()},
                                    {Py_mp_length, slot_function(&variant_length<V, I>)},
                                    {Py_mp_subscript, slot_function(&variant_subscript<V, I>)}};
     PyRef type = build_class(names.qualified.c_str(), sizeof(Object<V>), Py_TPFLAGS_DEFAULT, std::move(slots), base);
     if (!type) return type;
-    PyRef match_args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(variant_arity<V, I>)));
+    PyRef match_args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(ast::arity<V, I>)));
     if (!match_args) return PyRef{};
-    for (std::size_t k = 0; k < variant_arity<V, I>; ++k) {
-        PyObject* field = PyUnicode_InternFromString(field_names[k]);
+    for (std::size_t k = 0; k < ast::arity<V, I>; ++k) {
+        PyObject* field = PyUnicode_InternFromString(ast::kFieldNames[k].data());
         if (field == nullptr) return PyRef{};
         PyTuple_SET_ITEM(match_args.get(), static_cast<Py_ssize_t>(k), field);
     }
     if (set_class_attribute(type.get(), "__match_args__", match_args.get()) < 0) return PyRef{};
-    if (set_class_attribute(reinterpret_cast<PyObject*>(base), Describe<V>::variants[I], type.get()) < 0)
+    if (set_class_attribute(reinterpret_cast<PyObject*>(base), ast::description_of<V>().names[I], type.get()) < 0)
         return PyRef{};
     return type;
 }
@@ -608,7 +714,8 @@ PyRef make_variant_class(PyTypeObject* base) {
 // them no value; only the variant classes derive from the base. Set after they are made.
 template <class V>
 PyObject* refuse_subclass(PyObject*, PyObject*, PyObject*) {
-    PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type", std::string{Describe<V>::name}.c_str());
+    PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type",
+                 std::string{ast::description_of<V>().name}.c_str());
     return nullptr;
 }
 
@@ -620,13 +727,28 @@ bool refuse_python_subclasses(PyObject* base) {
     return method && set_class_attribute(base, "__init_subclass__", method.get()) == 0;
 }
 
+// What kind() answers, made once for each variant of a union that answers it.
+template <class V>
+bool make_kind_texts() {
+    constexpr auto& kinds = ast::description_of<V>().kinds;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (kinds[i].empty() || VariantCache<V>::kinds[i] != nullptr) continue;
+        PyObject* text = PyUnicode_InternFromString(std::string{kinds[i]}.c_str());
+        if (text == nullptr) return false;
+        VariantCache<V>::kinds[i] = text;
+    }
+    return true;
+}
+
 // Sets up a sum type as one unit: its base class, then each variant class in order, each set as a class attribute
 // of the base as soon as it exists; the first use of any of them therefore makes all of them.
 template <class V>
-bool set_up_sum_type() {
+[[gnu::noinline]] bool set_up_sum_type() {
     constexpr std::size_t n = std::variant_size_v<V>;
-    static const std::string name = qualified_name(Describe<V>::name);
-    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&variant_dealloc<V>)},
+    static const std::string name = qualified_name(ast::description_of<V>().name);
+    if (!make_kind_texts<V>()) return false;
+    std::vector<PyType_Slot> slots{{Py_tp_dealloc, slot_function(&object_dealloc<V>)},
+                                   {Py_tp_free, slot_function(&object_free<V>)},
                                    {Py_tp_alloc, slot_function(&refuse_alloc)}};
     add_described_slots<V>(slots);
     PyRef base = build_class(name.c_str(), sizeof(Object<V>),
@@ -649,17 +771,26 @@ bool set_up_sum_type() {
 
 template <class V>
 PyTypeObject* variant_class(std::size_t index) {
-    if (PyTypeObject* cached = VariantCache<V>::types[index]) return cached;
+    if (PyTypeObject* cached = VariantCache<V>::types[index]) [[likely]]
+        return cached;
     if (!set_up_sum_type<V>()) return nullptr;
     return VariantCache<V>::types[index];
 }
 
+// The interned text kind() answers for the variant an object holds: a new reference to the same str every time.
+template <class V>
+PyObject* kind_text(PyObject* self) noexcept {
+    return Py_NewRef(VariantCache<V>::kinds[encoding::variant_of<V>(record_of(self))]);
+}
+
 template <class T>
 PyTypeObject* class_of() {
+    // Every object made asks for its class: the made one is answered here, and making it is out of line.
+    if (PyTypeObject* cached = ClassCache<T>::type) [[likely]]
+        return cached;
     if constexpr (std::is_enum_v<T>) {
         return enum_class<T>();
     } else if constexpr (is_sum_v<T>) {
-        if (PyTypeObject* cached = ClassCache<T>::type) return cached;
         if (!set_up_sum_type<T>()) return nullptr;
         return ClassCache<T>::type;
     } else {
@@ -675,56 +806,22 @@ PyObject* to_python(const std::optional<T>& value) {
     return to_python(*value);
 }
 
-// A new list of new objects, one for each item of a contiguous range.
-template <class Range>
-PyObject* list_to_python(const Range& list) {
-    PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(list.size())));
-    if (!result) return nullptr;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        PyObject* item = to_python(list[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return result.release();
-}
-
 template <class T>
-PyObject* to_python(const std::vector<T>& list) {
-    return list_to_python(list);
-}
-
-template <class T>
-requires Described<std::remove_cvref_t<T>> PyObject* to_python(T&& value) {
-    using U = std::remove_cvref_t<T>;
-    static_assert(!is_view<U>(), "views are made by new_view, with their storage");
-    PyTypeObject* type;
-    if constexpr (is_sum_v<U>)
-        type = variant_class<U>(value.index());
-    else
-        type = class_of<U>();
+requires std::is_enum_v<T> ||(Described<T>&& Describe<T>::kind == Kind::Record) PyObject* to_python(const T& value) {
+    PyTypeObject* type = class_of<T>();
     if (type == nullptr) return nullptr;
-    return new_instance<U>(type, std::forward<T>(value));
-}
-
-// Whether `obj` is an object that this module made holding a T: for a sum type, an instance of one of its variant
-// classes, whatever else may derive from the base.
-template <class T>
-bool is_instance_with_value(PyObject* obj, PyTypeObject* type) {
-    if constexpr (is_sum_v<T>) {
-        const auto& variants = VariantCache<T>::types;
-        return std::find(variants.begin(), variants.end(), Py_TYPE(obj)) != variants.end();
-    } else {
-        return Py_IS_TYPE(obj, type);
-    }
+    if constexpr (std::is_enum_v<T>)
+        return new_enum_object(type, value);
+    else
+        return new_object<T>(type, [&value](void* memory) { return new (memory) ValueObject<T>{PyObject{}, value}; });
 }
 
 template <class T>
-requires Described<T>
+requires std::is_enum_v<T>
 bool from_python(PyObject* obj, T& out) {
-    static_assert(!is_view<T>(), "a view is read as the value it refers to");
     PyTypeObject* type = class_of<T>();
     if (type == nullptr) return false;
-    if (!is_instance_with_value<T>(obj, type)) {
+    if (!Py_IS_TYPE(obj, type)) {
         raise_cannot_cast(obj, class_name_of<T>());
         return false;
     }
@@ -737,25 +834,49 @@ bool from_python(PyObject* obj, T& out) {
 inline constexpr Py_ssize_t kMostReservedFromHint = 1024;
 
 template <class T>
-bool from_python(PyObject* obj, std::vector<T>& out) {
-    if (!check_sequence(obj)) return false;
-    Py_ssize_t size = PySequence_Size(obj);
-    if (size < 0) {
-        // A sequence without a length is read by iterating; any other failure of len() is the caller's to see.
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-        PyErr_Clear();
-        size = 0;
+bool field_from_python(PyObject* obj, encoding::View<T>& out, std::vector<Byte>& scratch) {
+    if constexpr (std::is_same_v<T, ast::PTXRegister>) {
+        if (!is_variant_object<T>(obj)) return false;
+        const Byte* p = record_of(obj);
+        out = encoding::get_record<T>(p);
+        return true;
+    } else if constexpr (std::is_same_v<T, ast::PTXOperand> || std::is_same_v<T, ast::PTXStatement>) {
+        if (!is_variant_object<T>(obj)) return false;
+        out = reinterpret_cast<VariantObject*>(obj)->record.bytes();
+        return true;
+    } else if constexpr (std::is_same_v<T, std::vector<ast::PTXRegister>>) {
+        if (!check_sequence(obj)) return false;
+        Py_ssize_t size = PySequence_Size(obj);
+        if (size < 0) {
+            // A sequence without a length is read by iterating; any other failure of len() is the caller's to see.
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+            PyErr_Clear();
+            size = 0;
+        }
+        scratch.clear();
+        scratch.reserve(static_cast<std::size_t>(std::min(size, kMostReservedFromHint)) * 2);
+        PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
+        if (!iterator) return false;
+        std::size_t count = 0;
+        while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+            if (!is_variant_object<ast::PTXRegister>(item.get())) return false;
+            const Bytes record = reinterpret_cast<VariantObject*>(item.get())->record.bytes();
+            scratch.insert(scratch.end(), record.begin(), record.end());
+            ++count;
+        }
+        if (PyErr_Occurred() != nullptr) return false;
+        out = encoding::RegisterList{count, scratch.data()};
+        return true;
+    } else if constexpr (std::is_same_v<T, ast::PackedInstruction>) {
+        return instruction_from_python(obj, out);
+    } else if constexpr (std::is_same_v<T, ast::Text> || std::is_same_v<T, std::string>) {
+        std::string_view text;
+        if (!borrow_text(obj, text)) return false;
+        out = text;
+        return true;
+    } else {
+        return from_python(obj, out);
     }
-    out.clear();
-    out.reserve(static_cast<std::size_t>(std::min(size, kMostReservedFromHint)));
-    PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
-    if (!iterator) return false;
-    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-        T value{};
-        if (!from_python(item.get(), value)) return false;
-        out.push_back(std::move(value));
-    }
-    return PyErr_Occurred() == nullptr;
 }
 
 }  // namespace zorvane::module

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "ast/instructions.hpp"
-#include "ast/tree.hpp"
+#include "ast/refs.hpp"
 #include "peg/engine.hpp"
 
 namespace zorvane::parser {

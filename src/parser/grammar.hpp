@@ -11,9 +11,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "ast/encoding.hpp"
 #include "ast/file.hpp"
-#include "ast/tree.hpp"
+#include "ast/union_records.hpp"
+#include "ast/writer.hpp"
 #include "peg/classify.hpp"
 #include "peg/engine.hpp"
 #include "peg/terminals.hpp"
@@ -42,7 +42,7 @@ inline constexpr CharClass kAlnum{"['0'..='9' | 'A'..='Z' | 'a'..='z']"};
 inline constexpr CharClass kInitialiserChars{"['0'..='9' | ',' | ' ']"};
 using peg::kDigits;
 
-// Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw peg::NumberOutOfRange naming
+// Unsigned decimal conversions of a digit run [begin, end); out-of-range values throw base::NumberOutOfRange naming
 // the number and its line and column.
 std::uint64_t decimal_u64_any(const Input& in, Pos begin, Pos end);
 // Runs of up to 19 digits always fit, and nearly every number is one, so they take an inline loop without checks.

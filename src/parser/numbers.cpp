@@ -30,7 +30,7 @@ constexpr std::size_t kShownDigits = 40;
     peg::Location where = peg::locate(in, begin - prefix.size());
     message += " at " + std::to_string(where.line) + ":" + std::to_string(where.column) + " ";
     message += limit;
-    throw peg::NumberOutOfRange{message};
+    throw base::NumberOutOfRange{message};
 }
 
 // The prefix that the callers match right before the digits, when it is there, so the message shows the number

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
 namespace zorvane::peg {
 
@@ -31,17 +31,10 @@ struct Input {
     const char* data() const noexcept { return text.data(); }
     // The byte at `pos`, or 0 past the end (no rule accepts NUL, so it doubles as a sentinel).
     unsigned char at(Pos pos) const noexcept { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : 0; }
-    bool starts_with(Pos pos, std::string_view lit) const noexcept(!kDebugChecks) {
+    bool starts_with(Pos pos, std::string_view lit) const noexcept(!base::kDebugChecks) {
         ZORVANE_DEBUG_CHECK(pos <= text.size(), "a literal is tried past the end of the input");
         return pos <= text.size() && lit.size() <= text.size() - pos && text.compare(pos, lit.size(), lit) == 0;
     }
-};
-
-// A number in the text that does not fit its field; ends the whole call. Its message names the number and its
-// line and column.
-class NumberOutOfRange : public InternalError {
-public:
-    using InternalError::InternalError;
 };
 
 // The two ways every rule runs, chosen at compile time. The first pass builds the values and keeps only the

@@ -1,7 +1,7 @@
 // The failure of a check: what failed, the condition that did not hold, and where it is written.
-#include "peg/check.hpp"
+#include "base/failure.hpp"
 
-namespace zorvane::peg {
+namespace zorvane::base {
 
 InternalError::InternalError(std::string_view what, const char* condition, const char* file, int line)
     : std::runtime_error{std::string{what} + " (" + condition + " does not hold at " + file + ":" +
@@ -13,4 +13,4 @@ void check_failed(const char* what, const char* condition, const char* file, int
     throw InternalError{what, condition, file, line};
 }
 
-}  // namespace zorvane::peg
+}  // namespace zorvane::base
