@@ -33,6 +33,13 @@ public:
     Arena& operator=(const Arena&) = delete;
     ~Arena() { release_from(0); }
 
+    // Writes first into `size` bytes at `data`, which the caller keeps and frees: what a single line holds fits in a
+    // buffer of the caller's, which a parse that reads it needs no allocation for. Only on a new arena.
+    void lend(Byte* data, std::size_t size) noexcept {
+        cursor_ = data;
+        limit_ = data + size;
+    }
+
     Byte* cursor() const noexcept { return cursor_; }
     std::size_t room() const noexcept { return static_cast<std::size_t>(limit_ - cursor_); }
     void advance(Byte* to) noexcept { cursor_ = to; }

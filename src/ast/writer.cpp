@@ -161,6 +161,15 @@ void TreeWriter::end_instruction(std::size_t operand_count) {
     put_varint(store, std::uint64_t{size});
     arena_.advance(cursor_);
     ++instructions_;
+    if (record_owns_chunk_) {
+        // A record that grew into a chunk of its own gives back the room it doubled into and did not use, so that the
+        // longest instruction keeps no more than its record; the next record goes into a new chunk.
+        const auto used = static_cast<std::size_t>(cursor_ - frame_);
+        Byte* kept = arena_.resize_last(used + kLinkSize);
+        put_fixed<const Byte*>(link_to_record_ + 1, kept);
+        arena_.advance(kept + used);
+        record_owns_chunk_ = false;
+    }
 }
 
 ParsedFile TreeWriter::finish() && {

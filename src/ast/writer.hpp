@@ -22,6 +22,8 @@ using encoding::kLinkSize;
 class TreeWriter {
 public:
     TreeWriter() = default;
+    // A writer that writes first into the caller's `size` bytes at `data` (Arena::lend).
+    TreeWriter(Byte* data, std::size_t size) noexcept { arena_.lend(data, size); }
 
     void file_header(const PTXHeader& header);
 
