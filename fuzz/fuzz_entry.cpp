@@ -19,6 +19,7 @@
 #include "ast/render.hpp"
 #include "ast/tables.hpp"
 #include "parser/entry.hpp"
+#include "parser/grammar.hpp"
 #include "peg/engine.hpp"
 
 namespace {
@@ -28,16 +29,12 @@ using namespace zorvane;
 std::string_view g_input;  // the fuzz input, shown when a check fails
 
 [[noreturn]] void fail(std::string_view what, std::string_view detail = {}) {
-    std::fprintf(stderr, "\n*** invariant broken: %.*s\n", static_cast<int>(what.size()), what.data());
-    if (!detail.empty()) std::fprintf(stderr, "    detail: %.*s\n", static_cast<int>(detail.size()), detail.data());
-    std::fprintf(stderr, "    input (%zu bytes): \"", g_input.size());
-    for (char ch : g_input.substr(0, 2000)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"')
-            std::fputc(c, stderr);
-        else
-            std::fprintf(stderr, "\\x%02x", c);
-    }
+    std::fprintf(stderr, "\n*** invariant broken: %.*s\n    detail: %.*s\n    input (%zu bytes): \"",
+                 static_cast<int>(what.size()), what.data(), static_cast<int>(detail.size()), detail.data(),
+                 g_input.size());
+    for (const char c : g_input.substr(0, 2000))
+        std::fprintf(stderr, c >= 0x20 && c < 0x7F && c != '\\' && c != '"' ? "%c" : "\\x%02x",
+                     static_cast<unsigned char>(c));
     std::fprintf(stderr, "\"\n");
     std::abort();
 }
@@ -272,6 +269,19 @@ Result run(Entry entry, std::string_view text, Describe describe_value) {
     return results[0];
 }
 
+// Every path of the first stage classifies each block of the text alike.
+void check_first_stage(std::string_view text) {
+    using peg::ClassifyWith;
+    for (std::size_t start = 0; start < text.size(); start += peg::kBlock) {
+        unsigned char block[peg::kBlock] = {};
+        text.copy(reinterpret_cast<char*>(block), peg::kBlock, start);
+        const auto scalar = parser::FirstStage::classify(ClassifyWith::Scalar, block);
+        check(parser::FirstStage::classify(ClassifyWith::Sse2, block) == scalar, "SSE2 classifies otherwise");
+        if (peg::classify_with() == ClassifyWith::Avx2)
+            check(parser::FirstStage::classify(ClassifyWith::Avx2, block) == scalar, "AVX2 classifies otherwise");
+    }
+}
+
 constexpr std::string_view kHeader = ".version 8.5\n.target sm_90\n.address_size 64\n";
 constexpr std::string_view kOpen = ".entry f()\n{\n";
 constexpr std::string_view kClose = "\n}\n";
@@ -313,6 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!valid_utf8(text)) return -1;
     g_input = text;
 
+    check_first_stage(text);
     check_program(text);
     std::string single_description;
     const Result single = run<ast::PackedInstruction>(

@@ -67,6 +67,9 @@ struct ItemRead {
 // The value of the register rule.
 using ast::encoding::RegisterFields;
 
+// The classes that the first stage classifies: those of the runs that nearly every line has.
+using FirstStage = peg::Classifier<peg::kBlanks, kDigits, kModifierChars, kLabelChars, kIdentifierChars>;
+
 template <class Mode>
 class Grammar {
 public:
@@ -285,8 +288,7 @@ private:
     bool declared_custom_register(Pos& pos, std::string_view& name);
     bool count(Pos& pos, ast::u128& out);
 
-    // The classes that the first stage classifies: those of the runs that nearly every line has.
-    using Blocks = peg::Classifier<peg::kBlanks, kDigits, kModifierChars, kLabelChars, kIdentifierChars>;
+    using Blocks = FirstStage;
 
     const Input& in_;
     const char* text_;

@@ -200,6 +200,30 @@ public:
     explicit Classifier(const Input& in) noexcept
         : text_{reinterpret_cast<const unsigned char*>(in.data())}, size_{in.size()}, with_{classify_with()} {}
 
+    using Masks = std::array<std::uint64_t, sizeof...(Classes)>;
+
+    // The masks of the classes for 64 bytes, in the order the classes are named, as the path `with` gives them; every
+    // path gives the same masks.
+    static Masks classify(ClassifyWith with, const unsigned char* bytes) {
+        Masks masks{};
+        switch (with) {
+#ifdef ZORVANE_VECTOR_CLASSES
+            case ClassifyWith::Avx2:
+                detail::avx2_masks<Table>(bytes, masks.data(), std::make_index_sequence<Table::count>{},
+                                          std::make_index_sequence<sizeof...(Classes)>{});
+                break;
+            case ClassifyWith::Sse2:
+                detail::sse2_masks<Table>(bytes, masks.data(), std::make_index_sequence<Table::count>{},
+                                          std::make_index_sequence<sizeof...(Classes)>{});
+                break;
+#endif
+            default:
+                detail::scalar_masks<Classes...>(bytes, masks.data());
+                break;
+        }
+        return masks;
+    }
+
     // Whether `Cls` is one of the classes named, which class_end then answers from the masks.
     template <const CharClass& Cls>
     static constexpr bool classifies() {
@@ -246,22 +270,7 @@ private:
             if (start < size_) std::memcpy(tail, bytes, size_ - start);
             bytes = tail;
         }
-        masks_.fill(0);
-        switch (with_) {
-#ifdef ZORVANE_VECTOR_CLASSES
-            case ClassifyWith::Avx2:
-                detail::avx2_masks<Table>(bytes, masks_.data(), std::make_index_sequence<Table::count>{},
-                                          std::make_index_sequence<sizeof...(Classes)>{});
-                break;
-            case ClassifyWith::Sse2:
-                detail::sse2_masks<Table>(bytes, masks_.data(), std::make_index_sequence<Table::count>{},
-                                          std::make_index_sequence<sizeof...(Classes)>{});
-                break;
-#endif
-            default:
-                detail::scalar_masks<Classes...>(bytes, masks_.data());
-                break;
-        }
+        masks_ = classify(with_, bytes);
         block_ = block;
     }
 
@@ -269,7 +278,7 @@ private:
     std::size_t size_;
     ClassifyWith with_;
     std::size_t block_ = ~std::size_t{0};
-    std::array<std::uint64_t, sizeof...(Classes)> masks_{};
+    Masks masks_{};
 };
 
 }  // namespace zorvane::peg
