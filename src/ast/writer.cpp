@@ -144,7 +144,7 @@ void TreeWriter::end_vector(std::size_t start, std::uint64_t count) {
     put_varint(store, count);
 }
 
-void TreeWriter::end_instruction(std::size_t operand_count) {
+void TreeWriter::end_long_instruction(std::size_t operand_count) {
     if (operand_count < kCountInFlags) {
         record()[kFlagsAt] = static_cast<Byte>(record()[kFlagsAt] | (operand_count << kCountShift));
     } else {

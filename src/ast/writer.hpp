@@ -72,7 +72,18 @@ public:
     }
     void end_vector(std::size_t start, std::uint64_t count);
     void take_back(std::size_t start) noexcept { cursor_ = record() + start; }
-    void end_instruction(std::size_t operand_count);
+    void end_instruction(std::size_t operand_count) {
+        // Nearly every instruction has a count that fits its flags and a record whose length fits the byte kept.
+        const auto size = static_cast<std::size_t>(cursor_ - record());
+        if (operand_count >= encoding::kCountInFlags || size >= 0x80 || record_owns_chunk_) [[unlikely]]
+            return end_long_instruction(operand_count);
+        record()[encoding::kFlagsAt] =
+            static_cast<Byte>(record()[encoding::kFlagsAt] | (operand_count << encoding::kCountShift));
+        frame_[0] = static_cast<Byte>(size);
+        arena_.advance(cursor_);
+        ++instructions_;
+    }
+    void end_long_instruction(std::size_t operand_count);
     void statement(const PTXStatement& stmt);
 
     // A stream of records outside any function, for what a single line holds; the first record written after this

@@ -187,6 +187,30 @@ public:
         return static_cast<unsigned char>(text_[pos]);
     }
 
+    // (item (_ "," _ item)*)?: as many items as there are, each after the first with a comma before it; a comma
+    // that no item follows is left. `item(pos)` reads one item as a rule does. Gives the number of items.
+    template <class Item>
+    [[gnu::always_inline]] std::size_t separated(Pos& pos, Item&& item) {
+        if (!item(pos)) return 0;
+        std::size_t count = 1;
+        while (true) {
+            Pos next = ws(pos);
+            if (!literal_opens<",">(next)) return count;
+            next = ws(next);
+            if (!item(next)) return count;
+            pos = next;
+            ++count;
+        }
+    }
+
+    // An ordered choice of literals, each giving its value: the first at `pos` decides.
+    template <FixedString S, auto Value>
+    struct Case {};
+    template <class... Cases, class T>
+    bool literal_choice(Pos& pos, T& out) {
+        return (take(Cases{}, pos, out) || ...);
+    }
+
     // ---- Token rules (lexical.hpp)
     bool type_(Pos& pos, ast::PTXType& out);
     bool identifier(Pos& pos, std::string_view& out);
@@ -253,6 +277,13 @@ private:
     }
 
     ast::TreeWriter& out() const noexcept { return *out_; }
+
+    template <FixedString S, auto Value, class T>
+    bool take(Case<S, Value>, Pos& pos, T& out) {
+        if (!literal<S>(pos)) return false;
+        out = Value;
+        return true;
+    }
 
     // Tries the alternatives in order, as an ordered choice: all of them where the marking pass records at `pos`,
     // and otherwise only those in `candidates` (a bit per alternative, from a table of first bytes), since every

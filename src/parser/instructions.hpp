@@ -43,18 +43,7 @@ bool Grammar<Mode>::instruction(Pos& pos) {
     }
     p = ws(p);
 
-    std::size_t count = 0;
-    if (operand(p)) {
-        ++count;
-        while (true) {
-            Pos next = ws(p);
-            if (!literal_opens<",">(next)) break;
-            next = ws(next);
-            if (!operand(next)) break;
-            p = next;
-            ++count;
-        }
-    }
+    const std::size_t count = separated(p, [this](Pos& at) { return operand(at); });
     p = ws(p);
     // An instruction that fails leaves its record unfinished, and the next one is written over it.
     if (!literal<";">(p)) return false;
@@ -166,15 +155,7 @@ bool Grammar<Mode>::call_block(Pos& pos, ItemRead& read) {
     if (!literal<"(">(p)) return false;
     p = ws(p);
     std::string_view argument;
-    if (identifier(p, argument)) {
-        while (true) {
-            Pos next = ws(p);
-            if (!literal_opens<",">(next)) break;
-            next = ws(next);
-            if (!identifier(next, argument)) break;
-            p = next;
-        }
-    }
+    separated(p, [&](Pos& at) { return identifier(at, argument); });
     p = ws(p);
     if (!literal<")">(p)) return false;
     p = ws(p);

@@ -62,24 +62,13 @@ bool Grammar<Mode>::vector_operand(Pos& pos) {
     if (!literal<"{">(p)) return false;
     std::size_t start = 0;
     if constexpr (Mode::builds) start = out().begin_vector();
-    std::uint64_t count = 0;
-    auto add = [&](const RegisterFields& reg) {
-        if constexpr (Mode::builds) out().vector_register(reg);
-        ++count;
-    };
     p = ws(p);
-    RegisterFields reg{};
-    if (parse_register(p, reg)) {
-        add(reg);
-        while (true) {
-            Pos q = ws(p);
-            if (!literal_opens<",">(q)) break;
-            q = ws(q);
-            if (!parse_register(q, reg)) break;
-            add(reg);
-            p = q;
-        }
-    }
+    const std::size_t count = separated(p, [this](Pos& at) {
+        RegisterFields reg{};
+        if (!parse_register(at, reg)) return false;
+        if constexpr (Mode::builds) out().vector_register(reg);
+        return true;
+    });
     p = ws(p);
     if (!literal<"}">(p)) {
         if constexpr (Mode::builds) out().take_back(start);
@@ -96,10 +85,8 @@ bool Grammar<Mode>::vector_operand(Pos& pos) {
 template <class Mode>
 bool Grammar<Mode>::register_or_pair(Pos& pos) {
     Pos p = pos;
-    RegisterFields reg{};
-    if (!parse_register(p, reg)) return false;
     operands::OperandFields op = operands::fields(operands::OperandKind::Register);
-    op.reg = reg;
+    if (!parse_register(p, op.reg)) return false;
     Pos pair = p;
     if (literal_opens<"|">(pair) && literal<"%p">(pair) && number(pair, op.value)) {
         op.kind = operands::OperandKind::RegPredPair;

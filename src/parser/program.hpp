@@ -93,33 +93,15 @@ bool Grammar<Mode>::header(Pos& pos, ast::PTXHeader& out) {
 // link_directive: ".weak" / ".visible" / ".extern"
 template <class Mode>
 bool Grammar<Mode>::link_directive(Pos& pos, ast::PTXLinkDirective& out) {
-    if (literal<".weak">(pos)) {
-        out = ast::PTXLinkDirective::Weak;
-        return true;
-    }
-    if (literal<".visible">(pos)) {
-        out = ast::PTXLinkDirective::Visible;
-        return true;
-    }
-    if (literal<".extern">(pos)) {
-        out = ast::PTXLinkDirective::Extern;
-        return true;
-    }
-    return false;
+    using D = ast::PTXLinkDirective;
+    return literal_choice<Case<".weak", D::Weak>, Case<".visible", D::Visible>, Case<".extern", D::Extern>>(pos, out);
 }
 
 // function_kind: ".entry" / ".func"
 template <class Mode>
 bool Grammar<Mode>::function_kind(Pos& pos, ast::PTXFunctionKind& out) {
-    if (literal<".entry">(pos)) {
-        out = ast::PTXFunctionKind::Kernel;
-        return true;
-    }
-    if (literal<".func">(pos)) {
-        out = ast::PTXFunctionKind::Function;
-        return true;
-    }
-    return false;
+    using K = ast::PTXFunctionKind;
+    return literal_choice<Case<".entry", K::Kernel>, Case<".func", K::Function>>(pos, out);
 }
 
 // function_signature: "(" _ (parameter (_ "," _ parameter)*)? _ ")"
@@ -145,15 +127,7 @@ bool Grammar<Mode>::function_signature(Pos& pos, bool keep) {
         at = ws(q);
         return true;
     };
-    if (parameter(p)) {
-        while (true) {
-            Pos next = ws(p);
-            if (!literal_opens<",">(next)) break;
-            next = ws(next);
-            if (!parameter(next)) break;
-            p = next;
-        }
-    }
+    separated(p, parameter);
     p = ws(p);
     if (!literal<")">(p)) return false;
     pos = p;
