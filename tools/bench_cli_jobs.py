@@ -63,7 +63,10 @@ def timed(argv: list[str]) -> tuple[float, float, float]:
     """Wall time, processor time of the program and its children, and processor time of everything else."""
     before, ticks = resource.getrusage(resource.RUSAGE_CHILDREN), cpu_ticks()
     start = time.perf_counter()
-    subprocess.run(argv, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    done = subprocess.run(argv, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    # A run that failed (pyarrow missing, say) did not do the work: its time means nothing.
+    if done.returncode != 0:
+        raise SystemExit(f"{' '.join(argv)} exited with {done.returncode}: {done.stderr.strip()}")
     wall = time.perf_counter() - start
     after, ticks2 = resource.getrusage(resource.RUSAGE_CHILDREN), cpu_ticks()
     ours = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
