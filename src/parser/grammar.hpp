@@ -307,6 +307,7 @@ private:
 
     bool function_item(Pos& pos);
     bool function_body(Pos& pos);
+    bool array_head(Pos& pos);
     bool extern_shared_array(Pos& pos);
     bool global_array(Pos& pos);
     bool align(Pos& pos);

@@ -195,17 +195,12 @@ bool Grammar<Mode>::function_item(Pos& pos) {
     return true;
 }
 
-// extern_shared_array: ".extern" _ ".shared" _ ".align" _ D+ _ type_ _ identifier "[" _ "]" ";" _
+// array_head: align _ type_ _ identifier "["
+// The global declarations of arrays begin alike; neither is kept, so nothing read is.
 template <class Mode>
-bool Grammar<Mode>::extern_shared_array(Pos& pos) {
+bool Grammar<Mode>::array_head(Pos& pos) {
     Pos p = pos;
-    if (!literal<".extern">(p)) return false;
-    p = ws(p);
-    if (!literal<".shared">(p)) return false;
-    p = ws(p);
-    if (!literal<".align">(p)) return false;
-    p = ws(p);
-    if (!run<kDigits>(p)) return false;
+    if (!align(p)) return false;
     p = ws(p);
     ast::PTXType type{};
     if (!type_(p, type)) return false;
@@ -213,6 +208,19 @@ bool Grammar<Mode>::extern_shared_array(Pos& pos) {
     std::string_view name;
     if (!identifier(p, name)) return false;
     if (!literal<"[">(p)) return false;
+    pos = p;
+    return true;
+}
+
+// extern_shared_array: ".extern" _ ".shared" _ array_head _ "]" ";" _
+template <class Mode>
+bool Grammar<Mode>::extern_shared_array(Pos& pos) {
+    Pos p = pos;
+    if (!literal<".extern">(p)) return false;
+    p = ws(p);
+    if (!literal<".shared">(p)) return false;
+    p = ws(p);
+    if (!array_head(p)) return false;
     p = ws(p);
     if (!literal<"]">(p)) return false;
     if (!literal<";">(p)) return false;
@@ -220,7 +228,7 @@ bool Grammar<Mode>::extern_shared_array(Pos& pos) {
     return true;
 }
 
-// global_array: ".global" _ ".align" _ D+ _ type_ _ identifier "[" (initialised / uninitialised)
+// global_array: ".global" _ array_head (initialised / uninitialised)
 // initialised: [0-9A-Za-z_]+ "]" _ "=" _ "{" _ [0-9, ' ']+ _ "}" ";" _
 // uninitialised: [0-9A-Za-z]+ "]" ";" _
 // Both global forms share everything up to the "[", which is deterministic, so it is read once.
@@ -229,16 +237,7 @@ bool Grammar<Mode>::global_array(Pos& pos) {
     Pos p = pos;
     if (!literal<".global">(p)) return false;
     p = ws(p);
-    if (!literal<".align">(p)) return false;
-    p = ws(p);
-    if (!run<kDigits>(p)) return false;
-    p = ws(p);
-    ast::PTXType type{};
-    if (!type_(p, type)) return false;
-    p = ws(p);
-    std::string_view name;
-    if (!identifier(p, name)) return false;
-    if (!literal<"[">(p)) return false;
+    if (!array_head(p)) return false;
     const Pos size = p;
 
     auto initialised = [this](Pos& at) {
