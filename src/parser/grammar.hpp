@@ -305,6 +305,7 @@ private:
         return matched;
     }
 
+    bool parameter_declaration(Pos& pos, ast::PTXType& type, std::string_view& name);
     bool function_item(Pos& pos);
     bool function_body(Pos& pos);
     bool array_head(Pos& pos);

@@ -90,18 +90,14 @@ bool Grammar<Mode>::label_definition(Pos& pos, ItemRead& read) {
     return true;
 }
 
-// param_store: ".param" _ type_ _ identifier ";" _
+// param_store: parameter_declaration ";" _
 //              "st.param" _ modifier* _ "[" identifier _ "+" _ digits "]" "," _ parse_register ";" _
 template <class Mode>
 bool Grammar<Mode>::param_store(Pos& pos) {
     Pos p = pos;
-    if (!literal<".param">(p)) return false;
-    p = ws(p);
     ast::PTXType type{};
-    if (!type_(p, type)) return false;
-    p = ws(p);
     std::string_view name;
-    if (!identifier(p, name)) return false;
+    if (!parameter_declaration(p, type, name)) return false;
     if (!literal<";">(p)) return false;
 
     p = ws(p);

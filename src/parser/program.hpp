@@ -104,8 +104,21 @@ bool Grammar<Mode>::function_kind(Pos& pos, ast::PTXFunctionKind& out) {
     return literal_choice<Case<".entry", K::Kernel>, Case<".func", K::Function>>(pos, out);
 }
 
+// parameter_declaration: ".param" _ type_ _ identifier
+template <class Mode>
+bool Grammar<Mode>::parameter_declaration(Pos& pos, ast::PTXType& type, std::string_view& name) {
+    Pos p = pos;
+    if (!literal<".param">(p)) return false;
+    p = ws(p);
+    if (!type_(p, type)) return false;
+    p = ws(p);
+    if (!identifier(p, name)) return false;
+    pos = p;
+    return true;
+}
+
 // function_signature: "(" _ (parameter (_ "," _ parameter)*)? _ ")"
-// parameter: ".param" _ type_ _ identifier _
+// parameter: parameter_declaration _
 // Each parameter is written as soon as it is read, however many there are.
 template <class Mode>
 bool Grammar<Mode>::function_signature(Pos& pos, bool keep) {
@@ -115,13 +128,9 @@ bool Grammar<Mode>::function_signature(Pos& pos, bool keep) {
     // A default capture: the marking pass never reads `keep`, and clang warns of an unused capture.
     auto parameter = [&](Pos& at) {
         Pos q = at;
-        if (!literal<".param">(q)) return false;
-        q = ws(q);
         ast::PTXType type{};
-        if (!type_(q, type)) return false;
-        q = ws(q);
         std::string_view name;
-        if (!identifier(q, name)) return false;
+        if (!parameter_declaration(q, type, name)) return false;
         if constexpr (Mode::builds)
             if (keep) out().parameter(type, name);
         at = ws(q);
