@@ -1,10 +1,11 @@
 // Fuzz target over the three entry rules: no input may crash, and every outcome must keep the engine's invariants.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -25,39 +26,29 @@
 namespace {
 
 using namespace zorvane;
+using namespace zorvane::ast;
+using namespace zorvane::ast::encoding;
 
-std::string_view g_input;  // the fuzz input, shown when a check fails
+std::string_view g_input;           // the text being parsed: the fuzz input, or the input inside a module
+std::vector<std::string> g_labels;  // the labels of the operands described, other than "L..." branch targets
 
-[[noreturn]] void fail(std::string_view what, std::string_view detail = {}) {
-    std::fprintf(stderr, "\n*** invariant broken: %.*s\n    detail: %.*s\n    input (%zu bytes): \"",
-                 static_cast<int>(what.size()), what.data(), static_cast<int>(detail.size()), detail.data(),
-                 g_input.size());
-    for (const char c : g_input.substr(0, 2000))
-        std::fprintf(stderr, c >= 0x20 && c < 0x7F && c != '\\' && c != '"' ? "%c" : "\\x%02x",
-                     static_cast<unsigned char>(c));
-    std::fprintf(stderr, "\"\n");
+// A broken invariant aborts; libFuzzer keeps the input, and the replay names its file.
+void check(bool ok, std::string_view what, std::string_view detail = "") {
+    if (ok) return;
+    std::fprintf(stderr, "\n*** invariant broken: %.*s\n    detail: %.*s\n", static_cast<int>(what.size()), what.data(),
+                 static_cast<int>(detail.size()), detail.data());
     std::abort();
 }
 
-void check(bool ok, std::string_view what, std::string_view detail = {}) {
-    if (!ok) fail(what, detail);
-}
-
-// Strict UTF-8, as a Python str encodes: no overlong forms, no surrogates, nothing above U+10FFFF.
+// UTF-8 as far as the parser and the renderings can tell: each lead byte followed by as many continuation bytes as it
+// announces. A str's UTF-8 form is stricter (no overlong forms, no surrogates), which neither depends on.
 bool valid_utf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i++]);
-        // The bytes that follow the lead byte; 9 for a byte that leads no character.
-        const std::size_t extra = c < 0x80 ? 0 : c < 0xC2 ? 9 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : c < 0xF5 ? 3 : 9;
-        if (extra == 9 || s.size() - i < extra) return false;
-        std::uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
-        for (const std::size_t end = i + extra; i < end; ++i) {
+        const std::size_t extra = c < 0x80 ? 0 : c < 0xC0 ? 9 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : c < 0xF8 ? 3 : 9;
+        if (extra == 9 || extra > s.size() - i) return false;
+        for (const std::size_t end = i + extra; i < end; ++i)
             if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3Fu);
-        }
-        if ((extra == 2 && cp < 0x800) || (cp >= 0xD800 && cp <= 0xDFFF) || (extra == 3 && cp < 0x10000) ||
-            cp > 0x10FFFF)
-            return false;
     }
     return true;
 }
@@ -69,88 +60,76 @@ void check_text(std::string_view text, std::string_view what, bool from_input = 
 }
 
 // A complete description of a value, for comparing parses; it also renders every text the module can show.
-void describe(std::string& out, const ast::encoding::OperandFields& op) {
-    using ast::encoding::OperandKind;
-    const std::string text = ast::operand_text(op);
+void describe(std::string& out, const OperandFields& op) {
+    const std::string text = operand_text(op);
     check_text(text, "operand text is not UTF-8");
-    out += ast::kOperandUnion.kinds[static_cast<std::size_t>(op.kind)];
-    out += ' ' + text + ' ';
-    ast::append_tagged(out, op);
-    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) check_text(op.text, "label", true);
+    out += kOperandUnion.kinds[static_cast<std::size_t>(op.kind)];
+    out += ' ' + text;
+    if (op.kind == OperandKind::Label || op.kind == OperandKind::MemoryLbl) {
+        check_text(op.text, "label", true);
+        if (std::string_view{op.text}[0] != 'L') g_labels.emplace_back(op.text);
+    }
     check(op.kind != OperandKind::Memory, "the parser produced a Memory operand");
 }
 
-void describe(std::string& out, const ast::InstructionRef& ref, std::string_view text) {
-    const ast::encoding::Byte* p = ref.record();
-    const ast::encoding::InstructionHeader header = ast::encoding::get_instruction_header(p);
+// `text` is what the offsets index; the description shows them less `shift`.
+void describe(std::string& out, const InstructionRef& ref, std::string_view text, std::size_t shift = 0) {
+    const Byte* p = ref.record();
+    const InstructionHeader header = get_instruction_header(p);
     check(ref.offset() == header.offset && ref.opcode() == header.opcode && ref.modifiers() == header.modifiers &&
               ref.is_predicated() == header.guard && ref.operands().size() == header.operand_count,
           "an instruction record reads otherwise field by field than whole");
-    const std::string mnemonic = ast::mnemonic(header.opcode);
-    check(text.substr(header.offset, mnemonic.size()) == mnemonic, "instruction offset not at its mnemonic");
+    const std::string name = mnemonic(header.opcode);
+    check(text.substr(header.offset, name.size()) == name, "instruction offset not at its mnemonic");
     const std::string_view mods = header.modifiers;
-    const std::string_view after = text.substr(header.offset + mnemonic.size());
+    const std::string_view after = text.substr(header.offset + name.size());
     check(mods.empty() || (after[0] == '.' && after.substr(1, mods.size()) == mods),
           "modifiers are not the text after the mnemonic", mods);
-    const std::string rendered = ast::instruction_text(ref.record());
+    const std::string rendered = instruction_text(ref.record());
     check_text(rendered, "instruction text is not UTF-8");
-    out += std::to_string(header.offset) + (header.guard ? " @" + std::to_string(*header.guard) : " -");
-    out += ' ' + rendered + (ast::is_float(mods) ? " float" : " int");
-    ref.operands().for_each([&](const ast::encoding::OperandFields& op) { describe(out += " | ", op); });
+    out += std::to_string(header.offset - shift) + (header.guard ? " @" + std::to_string(*header.guard) : " -");
+    out += ' ' + rendered + (is_float(mods) ? " float" : " int");
+    ref.operands().for_each([&](const OperandFields& op) { describe(out += " | ", op); });
     out += '\n';
 }
 
-void describe(std::string& out, const ast::encoding::StatementFields& s) {
-    static_assert(std::variant_size_v<ast::PTXStatement> == 5, "a description of every statement variant");
-    const auto is = [&s](auto variant) { return s.kind == ast::index_of<ast::PTXStatement, decltype(variant)>; };
-    out += "statement " + std::to_string(s.kind);
-    if (!is(ast::statement::Pragma{}))
-        out += ' ' + std::string{ast::member_name(s.space)} + ' ' + std::string{ast::member_name(s.type)};
-    if (is(ast::statement::CustomRegister{})) {
+void describe(std::string& out, const Byte* record) {
+    const StatementFields s = get_record<PTXStatement>(record);
+    append_tagged(out, s);
+    out += '\n';
+    if (s.kind == index_of<PTXStatement, statement::CustomRegister>)
         check_text(s.name, "declared register not in the input", true);
-        out += ' ' + std::string{s.name};
+    if (!s.operand.empty()) {
+        const Byte* p = s.operand.data();
+        const OperandFields name = get_record<PTXOperand>(p);
+        check(name.kind == OperandKind::Label, "array name is not a Label operand");
+        check_text(name.text, "array name not in the input", true);
     }
-    if (!is(ast::statement::Pragma{}) && !is(ast::statement::CustomRegister{}))
-        out += ' ' + std::to_string(static_cast<std::uint64_t>(s.count >> 64)) + ':' +
-               std::to_string(static_cast<std::uint64_t>(s.count));
-    if (is(ast::statement::SharedMemory{}) || is(ast::statement::LocalMemory{})) {
-        const ast::encoding::Byte* p = s.operand.data();
-        const ast::encoding::OperandFields name = ast::encoding::get_record<ast::PTXOperand>(p);
-        check(name.kind == ast::encoding::OperandKind::Label, "array name is not a Label operand");
-        describe(out += ' ', name);
-    }
-    out += '\n';
 }
 
-void describe(std::string& out, const ast::encoding::Byte* record) {
-    describe(out, ast::encoding::get_record<ast::PTXStatement>(record));
-}
-
-void describe(std::string& out, const ast::PTXStatement& s) {
-    std::vector<ast::encoding::Byte> record;
-    ast::encoding::Append append{&record};
-    ast::encoding::put_statement(append, s);
-    describe(out, record.data());
-}
-
-void describe(std::string& out, const ast::BodyItem& item, std::string_view text) {
-    out += ast::kBodyItemUnion.kinds[item.index()];
+void describe(std::string& out, const BodyItem& item, std::string_view text) {
+    out += kBodyItemUnion.kinds[item.index()];
     out += ' ';
-    if (const auto* s = std::get_if<ast::body::Statement>(&item)) describe(out, s->_0);
-    if (const auto* i = std::get_if<ast::body::Instruction>(&item)) {
-        check(ast::encoding::instruction_size(i->_0.data()) == i->_0.size(), "an instruction record of another size");
-        describe(out, ast::InstructionRef{i->_0.data()}, text);
+    if (const auto* s = std::get_if<body::Statement>(&item)) {
+        std::vector<Byte> record;
+        Append append{&record};
+        put_statement(append, s->_0);
+        describe(out, record.data());
     }
-    if (const auto* l = std::get_if<ast::body::LabelDef>(&item)) check_text(l->_0, "label not in the input", true);
-    if (const auto* c = std::get_if<ast::body::Call>(&item)) check_text(c->_0, "callee not in the input", true);
+    if (const auto* i = std::get_if<body::Instruction>(&item)) {
+        check(instruction_size(i->_0.data()) == i->_0.size(), "an instruction record of another size");
+        describe(out, InstructionRef{i->_0.data()}, text);
+    }
+    if (const auto* l = std::get_if<body::LabelDef>(&item)) check_text(l->_0, "label not in the input", true);
+    if (const auto* c = std::get_if<body::Call>(&item)) check_text(c->_0, "callee not in the input", true);
 }
 
 // The tree against its readers: counts, ascending offsets, the instruction index and the derived tables.
-void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view text) {
-    const ast::FileRef file = parsed.root();
-    const ast::PTXHeader header = file.header();
-    out += header.version + ' ' + std::string{ast::member_name(header.target)} + ' ' +
-           std::to_string(header.address_size) + '\n';
+void describe(std::string& out, const ParsedFile& parsed, std::string_view text) {
+    const FileRef file = parsed.root();
+    const PTXHeader header = file.header();
+    out += header.version + ' ' + std::string{member_name(header.target)} + ' ' + std::to_string(header.address_size) +
+           '\n';
     // f(item) for each item of a list, which must hold as many items as it counts.
     const auto each = [](const auto& items, auto&& f) {
         std::size_t n = 0;
@@ -158,32 +137,27 @@ void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view 
         check(n == items.size(), "a list holds other than its count");
     };
     std::vector<std::uint64_t> offsets;
-    std::vector<std::string> labels;
+    g_labels.clear();
     std::uint64_t last = 0;
-    each(file.functions(), [&](ast::FunctionRef f) {
+    each(file.functions(), [&](FunctionRef f) {
         check(f.offset() < text.size() && (offsets.empty() || f.offset() > last), "functions do not ascend");
         last = f.offset();
         check_text(f.name(), "function name not in the input", true);
         out += "function " + std::string{f.name()} + ' ' + std::to_string(f.offset()) + ' ' +
-               std::string{ast::member_name(f.link_directive())} + ' ' + std::string{ast::member_name(f.kind())} + '\n';
-        each(f.signature().parameters(), [&](const ast::encoding::ParameterFields& p) {
+               std::string{member_name(f.link_directive())} + ' ' + std::string{member_name(f.kind())} + '\n';
+        each(f.signature().parameters(), [&](const ParameterFields& p) {
             check_text(p.name, "parameter not in the input", true);
-            out += "param " + std::string{p.name} + ' ' + std::string{ast::member_name(p.type)} + '\n';
+            out += "param " + std::string{p.name} + ' ' + std::string{member_name(p.type)} + '\n';
         });
-        each(f.body().statements(), [&](const ast::encoding::Byte* record) { describe(out, record); });
-        each(f.body().instructions(), [&](const ast::encoding::Byte* record) {
-            const ast::InstructionRef ref{record};
+        each(f.body().statements(), [&](const Byte* record) { describe(out, record); });
+        each(f.body().instructions(), [&](const Byte* record) {
+            const InstructionRef ref{record};
             check(ref.offset() > last, "instruction offsets do not ascend");
             offsets.push_back(last = ref.offset());
             describe(out, ref, text);
-            ref.operands().for_each([&](const ast::encoding::OperandFields& op) {
-                using K = ast::encoding::OperandKind;
-                const std::string_view name = op.text;
-                if ((op.kind == K::Label || op.kind == K::MemoryLbl) && name[0] != 'L') labels.emplace_back(name);
-            });
         });
     });
-    const ast::InstructionIndex index{file};
+    const InstructionIndex index{file};
     check(index.instruction_count() == offsets.size(), "the index counts other instructions");
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         check(index.number_of(offsets[i]) == i && index.instruction(i).offset() == offsets[i], "the index errs");
@@ -191,9 +165,9 @@ void describe(std::string& out, const ast::ParsedFile& parsed, std::string_view 
     }
     check(!index.number_of(text.size() + 1), "the index finds an offset past the text");
     std::vector<std::string> referenced;
-    ast::for_each_referenced_label(file, [&referenced](std::string_view l) { referenced.emplace_back(l); });
-    check(referenced == labels, "referenced labels differ from the operands' labels");
-    for (const auto& [name, replacement] : ast::custom_registers(file)) {
+    for_each_referenced_label(file, [&referenced](std::string_view l) { referenced.emplace_back(l); });
+    check(referenced == g_labels, "referenced labels differ from the operands' labels");
+    for (const auto& [name, replacement] : custom_registers(file)) {
         check(replacement.rfind("cr", 0) == 0, "custom register replacement without its prefix", replacement);
         out += "custom " + name + ' ' + replacement + '\n';
     }
@@ -215,8 +189,9 @@ void check_error(const peg::ParseError& error, std::string_view text) {
     check(error.offset == text.size() || (static_cast<unsigned char>(text[error.offset]) & 0xC0) != 0x80,
           "error offset inside a multi-byte character");
     check(!error.expected.empty(), "error with no expected text");
-    for (std::size_t k = 1; k < error.expected.size(); ++k)
-        check(error.expected[k - 1] < error.expected[k], "expected texts not sorted and distinct");
+    check(
+        std::adjacent_find(error.expected.begin(), error.expected.end(), std::greater_equal{}) == error.expected.end(),
+        "expected texts not sorted and distinct");
     check_text(error.text(), "error text is not UTF-8");
 }
 
@@ -239,55 +214,35 @@ Result run(Entry entry, std::string_view text, Describe describe_value) {
             result = {Result::Kind::out_of_range, e.what()};
         } catch (const std::exception& e) {
             // Only numbers out of range may end a call early; any other failure is a broken invariant.
-            fail("internal failure", e.what());
+            check(false, "internal failure", e.what());
         }
     }
     check(results[0] == results[1], "two parses of one input differ");
     return results[0];
 }
 
-// Every path of the first stage classifies each block of the text alike.
+// Every path of the first stage classifies each block of the text alike: SSE2, and the one this processor runs.
 void check_first_stage(std::string_view text) {
-    using peg::ClassifyWith;
     for (std::size_t start = 0; start < text.size(); start += peg::kBlock) {
         unsigned char block[peg::kBlock] = {};
         text.copy(reinterpret_cast<char*>(block), peg::kBlock, start);
-        const auto scalar = parser::FirstStage::classify(ClassifyWith::Scalar, block);
-        check(parser::FirstStage::classify(ClassifyWith::Sse2, block) == scalar, "SSE2 classifies otherwise");
-        if (peg::classify_with() == ClassifyWith::Avx2)
-            check(parser::FirstStage::classify(ClassifyWith::Avx2, block) == scalar, "AVX2 classifies otherwise");
+        const auto scalar = parser::FirstStage::classify(peg::ClassifyWith::Scalar, block);
+        for (const peg::ClassifyWith path : {peg::ClassifyWith::Sse2, peg::classify_with()})
+            check(parser::FirstStage::classify(path, block) == scalar, "a vector path classifies otherwise");
     }
 }
 
-constexpr std::string_view kHeader = ".version 8.5\n.target sm_90\n.address_size 64\n";
-constexpr std::string_view kOpen = ".entry f()\n{\n";
-constexpr std::string_view kClose = "\n}\n";
+const std::string kHeader = ".version 8.5\n.target sm_90\n.address_size 64\n";
+const std::string kOpen = ".entry f()\n{\n";
+const std::string kClose = "\n}\n";
 
-Result check_program(std::string_view text) {
-    return run<ast::ParsedFile>(parser::parse_program, text,
-                                [&](std::string& out, const ast::ParsedFile& file) { describe(out, file, text); });
-}
-
-// A body line that parses on its own parses the same way inside a function body.
-void check_in_module(const ast::BodyItem& item, std::string_view line) {
-    if (std::holds_alternative<ast::body::Param>(item)) return;
-    const std::string module = std::string{kHeader} + std::string{kOpen} + std::string{line} + std::string{kClose};
-    const std::size_t shift = kHeader.size() + kOpen.size();
-    peg::Outcome<ast::ParsedFile> outcome = parser::parse_program(module);
-    check(outcome.value.has_value(), "a body line that parses alone fails inside a function");
-    std::string alone, inside;
-    outcome.value->root().functions().for_each([&](ast::FunctionRef f) {
-        f.body().statements().for_each([&](const ast::encoding::Byte* r) { describe(inside, r); });
-        f.body().instructions().for_each([&](const ast::encoding::Byte* r) {
-            inside += std::to_string(ast::InstructionRef{r}.offset() - shift) + ast::instruction_text(r) + '\n';
-        });
+// A whole module, and `also` of its tree.
+Result check_program(std::string_view text, const std::function<void(const ParsedFile&)>& also = {}) {
+    g_input = text;
+    return run<ParsedFile>(parser::parse_program, text, [&](std::string& out, const ParsedFile& file) {
+        describe(out, file, text);
+        if (also) also(file);
     });
-    if (const auto* s = std::get_if<ast::body::Statement>(&item)) describe(alone, s->_0);
-    if (const auto* i = std::get_if<ast::body::Instruction>(&item)) {
-        const ast::InstructionRef instr{i->_0.data()};
-        alone += std::to_string(instr.offset()) + ast::instruction_text(instr.record()) + '\n';
-    }
-    check(alone == inside, "a body line reads otherwise inside a function", alone + " vs " + inside);
 }
 
 }  // namespace
@@ -298,38 +253,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text{input};
     // The module only ever passes the UTF-8 form of a str.
     if (!valid_utf8(text)) return -1;
-    g_input = text;
-
     check_first_stage(text);
     check_program(text);
-    const Result single = run<ast::PackedInstruction>(
-        parser::parse_single_instruction, text, [&](std::string& out, const ast::PackedInstruction& packed) {
-            check(ast::encoding::instruction_size(packed.data()) == packed.size(), "a record of another size");
-            const ast::InstructionRef ref{packed.data()};
+    const Result single = run<PackedInstruction>(
+        parser::parse_single_instruction, text, [&](std::string& out, const PackedInstruction& packed) {
+            check(instruction_size(packed.data()) == packed.size(), "a record of another size");
+            const InstructionRef ref{packed.data()};
             check(ref.is_predicated().has_value() == (text.substr(0, 3) == "@%p"), "guard without \"@%p\" first");
             describe(out, ref, text);
         });
-    std::optional<ast::BodyItem> item;
-    const Result line =
-        run<ast::BodyItem>(parser::parse_function_body_line, text, [&](std::string& out, const ast::BodyItem& value) {
-            describe(out, value, text);
-            item = value;
-        });
+    const Result line = run<BodyItem>(parser::parse_function_body_line, text,
+                                      [&](std::string& out, const BodyItem& item) { describe(out, item, text); });
     // An instruction is also a body line: the same instruction, whatever the line rule tries first.
     if (single.kind == Result::Kind::value)
         check(line.kind == Result::Kind::value && line.text == "instruction " + single.text,
               "an instruction reads otherwise as a body line");
     if (single.kind == Result::Kind::out_of_range)
         check(line.kind == Result::Kind::out_of_range, "out-of-range instruction not out of range as a body line");
-    if (item && line.kind == Result::Kind::value) check_in_module(*item, text);
 
     // Reach the rules behind the header and the function head without the fuzzer having to find them.
-    for (const std::string& wrapped :
-         {std::string{kHeader} + std::string{text},
-          std::string{kHeader} + std::string{kOpen} + std::string{text} + std::string{kClose}}) {
-        g_input = wrapped;
-        check_program(wrapped);
-    }
-    g_input = {};
+    check_program(kHeader + std::string{text});
+    // A statement or an instruction that parses alone as a body line reads the same inside a function body, where
+    // instruction offsets count from the body's start.
+    const std::string module = kHeader + kOpen + std::string{text} + kClose;
+    std::string body;
+    const Result in_module = check_program(module, [&](const ParsedFile& file) {
+        body.clear();
+        file.root().functions().for_each([&](FunctionRef f) {
+            f.body().statements().for_each([&](const Byte* r) { describe(body += "statement ", r); });
+            f.body().instructions().for_each([&](const Byte* r) {
+                describe(body += "instruction ", InstructionRef{r}, module, kHeader.size() + kOpen.size());
+            });
+        });
+    });
+    if (line.kind == Result::Kind::value &&
+        (line.text.starts_with("statement ") || line.text.starts_with("instruction ")))
+        check(in_module.kind == Result::Kind::value && body == line.text, "a body line reads otherwise in a function",
+              line.text + " vs " + body);
     return 0;
 }

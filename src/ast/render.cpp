@@ -17,6 +17,14 @@ void append_number(std::string& out, std::uint64_t n) {
     out.append(digits, written.ptr);
 }
 
+void append_number(std::string& out, u128 n) {
+    constexpr std::uint64_t kTenToThe19 = 10'000'000'000'000'000'000u;
+    if (n < kTenToThe19) return append_number(out, static_cast<std::uint64_t>(n));
+    append_number(out, n / kTenToThe19);
+    const std::string low = std::to_string(static_cast<std::uint64_t>(n % kTenToThe19));
+    out.append(19 - low.size(), '0') += low;
+}
+
 // Decodes one UTF-8 character; the texts come from Python or from the parser, so they are valid UTF-8.
 char32_t decode(std::string_view text, std::size_t& i) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -172,7 +180,9 @@ namespace {
 template <class V>
 void append_tagged_record(std::string& out, const FieldsOf<V>& fields);
 
-void append_tagged_field(std::string& out, std::uint64_t number) {
+template <class N>
+requires std::is_same_v<N, std::uint64_t> || std::is_same_v<N, u128>
+void append_tagged_field(std::string& out, N number) {
     append_number(out, number);
 }
 template <class E>
@@ -204,7 +214,13 @@ void append_tagged_record(std::string& out, const FieldsOf<V>& fields) {
             out += '(';
             for_each_field<V, i>([&](auto k) {
                 if constexpr (k != 0) out += ", ";
-                append_tagged_field(out, get_slot(fields, Tag<FieldType<V, i, k>>{}));
+                using T = FieldType<V, i, k>;
+                if constexpr (is_record_v<T>) {
+                    const Byte* p = get_slot(fields, Tag<T>{}).data();
+                    append_tagged_record<T>(out, get_record<T>(p));
+                } else {
+                    append_tagged_field(out, get_slot(fields, Tag<T>{}));
+                }
             });
             out += ')';
         }
@@ -219,6 +235,10 @@ void append_tagged(std::string& out, const RegisterFields& reg) {
 
 void append_tagged(std::string& out, const OperandFields& op) {
     append_tagged_record<PTXOperand>(out, op);
+}
+
+void append_tagged(std::string& out, const StatementFields& statement) {
+    append_tagged_record<PTXStatement>(out, statement);
 }
 
 bool is_float(std::string_view m) {
