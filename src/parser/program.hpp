@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "parser/grammar.hpp"
@@ -286,15 +287,24 @@ bool Grammar<Mode>::top_level_item(Pos& pos) {
 }
 
 // program: _ header _ top_level_item* _
-// The tree is written by the silent pass only; the marking pass only looks for the error.
+// The tree is written by the silent pass only; the marking pass only looks for the error, from the item where the
+// silent pass found that it may begin, if there is one.
 template <class Mode>
 bool Grammar<Mode>::program(Pos& pos) {
     Pos p = ws(pos);
-    ast::PTXHeader head{};
-    if (!header(p, head)) return false;
-    if constexpr (Mode::builds) out().file_header(head);
-    p = ws(p);
-    while (top_level_item(p)) {
+    std::optional<Pos> resume;
+    if constexpr (Mode::marks) resume = err_.resume_point();
+    if (resume) {
+        p = *resume;
+    } else {
+        ast::PTXHeader head{};
+        if (!header(p, head)) return false;
+        if constexpr (Mode::builds) out().file_header(head);
+        p = ws(p);
+    }
+    while (true) {
+        if constexpr (!Mode::marks) err_.item_starts(p);
+        if (!top_level_item(p)) break;
     }
     pos = ws(p);
     return true;

@@ -92,12 +92,33 @@ public:
     // The recorded texts, distinct and in byte-wise order.
     std::vector<std::string_view> expected() const;
 
+    // The silent pass calls this where each item of a repetition starts. Each item reads alike whatever came before
+    // it, and an item marks nothing past both where the next one starts and the silent pass's furthest failure by
+    // then (a failure that the silent pass leaves out is followed by an attempt at or after it). So the marking pass
+    // may begin at the last item before which both lay short of the furthest failure in the end: the items before it
+    // mark nothing that is kept. On a large text with a fault near its end, it then reads a little of the text
+    // instead of all of it again.
+    void item_starts(Pos pos) noexcept {
+        const Pos reach = pos > furthest_ ? pos : furthest_;
+        if (last_item_ && last_item_reach_ < reach) item_before_ = last_item_;
+        last_item_ = pos;
+        last_item_reach_ = reach;
+    }
+    // Where the marking pass may begin the repetition, or nothing for the start of its rule.
+    std::optional<Pos> resume_point() const noexcept {
+        return last_item_ && last_item_reach_ < furthest_ ? last_item_ : item_before_;
+    }
+    void forget_resume_point() noexcept { last_item_ = item_before_ = std::nullopt; }
+
 private:
     void record(const char* expected);
 
     Pos furthest_ = 0;
     Pos furthest_marked_ = 0;
     std::vector<const char*> expected_;
+    std::optional<Pos> last_item_;
+    Pos last_item_reach_ = 0;
+    std::optional<Pos> item_before_;
 };
 
 struct Location {
@@ -138,10 +159,22 @@ std::optional<ParseError> run_entry(const Input& in, Body&& body) {
         err.fail<Silent>(end, "EOF");
     }
     ZORVANE_DEBUG_CHECK(err.furthest() <= in.size(), "the first pass marked a failure past the end of the input");
-    if (body(Marking{}, err, end)) {
-        ZORVANE_CHECK(end < in.size(),
-                      "the parser is nondeterministic: it succeeded when reparsing for the error position");
-        err.fail<Marking>(end, "EOF");
+    const auto mark = [&](ErrorState& state) {
+        if (body(Marking{}, state, end)) {
+            ZORVANE_CHECK(end < in.size(),
+                          "the parser is nondeterministic: it succeeded when reparsing for the error position");
+            state.fail<Marking>(end, "EOF");
+        }
+    };
+    std::optional<ErrorState> from_start;
+    if constexpr (base::kDebugChecks) from_start.emplace(err).forget_resume_point();
+    mark(err);
+    if constexpr (base::kDebugChecks) {
+        // The marking pass from the start of the rule records the same as from where it may resume.
+        mark(*from_start);
+        ZORVANE_CHECK(
+            from_start->expected() == err.expected() && from_start->furthest_marked() == err.furthest_marked(),
+            "the marking pass records otherwise where it resumes than from the start");
     }
     return ParseError{locate(in, err.furthest()), err.furthest(), err.expected(), err.furthest_marked()};
 }
