@@ -5,7 +5,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <variant>
 
 #include "ast/render.hpp"
 #include "base/failure.hpp"
@@ -123,12 +122,20 @@ PyObject* new_register_object(const encoding::RegisterFields& reg) {
     });
 }
 
+// A tree keeps every instruction that get_instruction hands out: one word more would take each into the allocator's
+// next size of block.
+static_assert(sizeof(Object<ast::InstructionRef>) == 32,
+              "an instruction object fits the allocator's block of 32 bytes");
+
+// An instruction parsed alone, or a body line's, reads its record in a bytes object of its own, which it holds as a
+// view holds the storage of its parse.
 PyObject* new_instruction_object(Bytes record) {
     if (record.empty()) throw base::InternalError{"an instruction without its record"};
-    auto block = std::make_unique_for_overwrite<Byte[]>(record.size());
-    std::memcpy(block.get(), record.data(), record.size());
-    const ast::InstructionRef ref{block.get()};
-    return new_view(ref, InstructionOwner{std::unique_ptr<const Byte[]>{std::move(block)}});
+    PyRef block = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(record.data()),
+                                                         static_cast<Py_ssize_t>(record.size())));
+    if (!block) return nullptr;
+    const ast::InstructionRef ref{reinterpret_cast<const Byte*>(PyBytes_AS_STRING(block.get()))};
+    return new_view(ref, std::move(block));
 }
 
 bool instruction_from_python(PyObject* obj, Bytes& out) {

@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <variant>
 #include <vector>
 
 #include "ast/enums.hpp"
@@ -157,14 +156,9 @@ struct Describe<ast::PTXFunctionParameter> {
 
 // ---- Records read from the storage of a parse: properties in field order, each an accessor of the reference.
 
-// An instruction object reads a record in the storage of a parse, which it holds, or one in a block of its own (an
-// instruction parsed alone, or a body line's).
-using InstructionOwner = std::variant<PyRef, std::unique_ptr<const encoding::Byte[]>>;
-
 template <>
 struct Describe<ast::InstructionRef> {
     using T = ast::InstructionRef;
-    using Owner = InstructionOwner;
     static constexpr Kind kind = Kind::View;
     static constexpr std::string_view name = "PTXInstruction";
     static constexpr std::tuple fields{Field<&T::offset>{"offset"}, Field<&T::opcode>{"opcode"},

@@ -141,19 +141,6 @@ private:
     Byte bytes_[28];  // an object of 48 bytes
 };
 
-// What a view holds to keep its record alive: the storage of its parse, unless its description says otherwise.
-template <class R>
-struct OwnerOf {
-    using type = PyRef;
-};
-template <class R>
-requires requires {
-    typename Describe<R>::Owner;
-}
-struct OwnerOf<R> {
-    using type = typename Describe<R>::Owner;
-};
-
 // Per-object state beside the value, for the one class that keeps some (PTXFile's instruction objects).
 struct NoState {};
 template <class T>
@@ -179,11 +166,12 @@ struct VariantObject {
     PyObject ob_base;
     HeldRecord record;
 };
-// A view: a reference into records that its owner keeps alive.
+// A view: a reference into records that its owner keeps alive: the storage of its parse, or for an instruction of
+// its own, the bytes object that holds its record.
 template <class R>
 struct ViewObject {
     PyObject ob_base;
-    typename OwnerOf<R>::type owner;
+    PyRef owner;
     R value;
     [[no_unique_address]] typename StateOf<R>::type state;
 };
@@ -344,7 +332,7 @@ template <class V>
 PyObject* new_variant_object(Bytes record);
 // A new register object holding these fields.
 PyObject* new_register_object(const encoding::RegisterFields& reg);
-// A new instruction object that holds a copy of an instruction record in a block of its own.
+// A new instruction object that holds a copy of an instruction record in a bytes object of its own.
 PyObject* new_instruction_object(Bytes record);
 
 // What the values read from a view share: the storage of its parse. Reads that give views pass it on; reads that
@@ -524,13 +512,13 @@ template <class T>
 }
 
 // A view of `ref`, which `owner` keeps alive.
-template <class R, class Owner>
-[[gnu::always_inline]] inline PyObject* new_view(R ref, Owner&& owner) {
+template <class R>
+[[gnu::always_inline]] inline PyObject* new_view(R ref, PyRef&& owner) {
     static_assert(kind_of<R>() == Kind::View);
     PyTypeObject* type = class_of<R>();
     if (type == nullptr) return nullptr;
     return new_object<R>(type, [&](void* memory) {
-        return new (memory) ViewObject<R>{PyObject{}, std::forward<Owner>(owner), ref, {}};
+        return new (memory) ViewObject<R>{PyObject{}, std::move(owner), ref, {}};
     });
 }
 
