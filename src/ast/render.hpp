@@ -17,7 +17,7 @@ std::string operand_text(const encoding::OperandFields& op);
 // The tagged forms, as an instruction's text lists its operands: the variant's name and, for a variant with fields,
 // each field's own tagged form in parentheses: "General(5)", "Special(TID, X)", "Custom(\"foo\")",
 // "MemoryRegDisp(Wide(2), 8)", "VectorOperand([General(1), Wide(2)])", "Memory",
-// "SharedMemory(Shared, B8, 1024, Label(\"buf\"))".
+// "SharedMemory(SharedMemory, B8, 1024, Label(\"buf\"))".
 void append_tagged(std::string& out, const encoding::RegisterFields& reg);
 void append_tagged(std::string& out, const encoding::OperandFields& op);
 void append_tagged(std::string& out, const encoding::StatementFields& statement);
