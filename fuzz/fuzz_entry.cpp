@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -138,9 +139,9 @@ void describe(std::string& out, const ParsedFile& parsed, std::string_view text)
     };
     std::vector<std::uint64_t> offsets;
     g_labels.clear();
-    std::uint64_t last = 0;
+    std::optional<std::uint64_t> last;  // the offset of the last function or instruction
     each(file.functions(), [&](FunctionRef f) {
-        check(f.offset() < text.size() && (offsets.empty() || f.offset() > last), "functions do not ascend");
+        check(f.offset() < text.size() && (!last || f.offset() > *last), "functions do not ascend");
         last = f.offset();
         check_text(f.name(), "function name not in the input", true);
         out += "function " + std::string{f.name()} + ' ' + std::to_string(f.offset()) + ' ' +
@@ -152,8 +153,8 @@ void describe(std::string& out, const ParsedFile& parsed, std::string_view text)
         each(f.body().statements(), [&](const Byte* record) { describe(out, record); });
         each(f.body().instructions(), [&](const Byte* record) {
             const InstructionRef ref{record};
-            check(ref.offset() > last, "instruction offsets do not ascend");
-            offsets.push_back(last = ref.offset());
+            check(ref.offset() > *last, "instruction offsets do not ascend");
+            offsets.push_back(*(last = ref.offset()));
             describe(out, ref, text);
         });
     });
@@ -272,7 +273,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(line.kind == Result::Kind::out_of_range, "out-of-range instruction not out of range as a body line");
 
     // Reach the rules behind the header and the function head without the fuzzer having to find them.
-    check_program(kHeader + std::string{text});
+    const std::string headed = kHeader + std::string{text};
+    check_program(headed);
     // A body line that parses alone, other than a parameter list, parses inside a function body too: a statement or
     // an instruction reads the same there, where instruction offsets count from the body's start, and a label or a
     // call block leaves neither.

@@ -2,7 +2,6 @@
 // points that turn parse results into objects.
 #include "module/classes.hpp"
 
-#include <cstring>
 #include <functional>
 #include <string>
 

@@ -191,23 +191,14 @@ inline const Byte* record_of(PyObject* self) noexcept {
     return reinterpret_cast<VariantObject*>(self)->record.data();
 }
 
-// The storage of a parse that a view's owner holds, to pass on to the views read from it (null for none).
+// What a view's owner holds (the storage of a parse, or an instruction's own bytes), to pass on to the views read
+// from it.
 inline PyObject* storage_of(const PyRef& owner) noexcept {
     return owner.get();
-}
-template <class... Owners>
-PyObject* storage_of(const std::variant<Owners...>& owner) noexcept {
-    const PyRef* storage = std::get_if<PyRef>(&owner);
-    return storage != nullptr ? storage->get() : nullptr;
 }
 // The same reference, taken out of the owner.
 inline PyObject* take_storage(PyRef& owner) noexcept {
     return owner.release();
-}
-template <class... Owners>
-PyObject* take_storage(std::variant<Owners...>& owner) noexcept {
-    PyRef* storage = std::get_if<PyRef>(&owner);
-    return storage != nullptr ? storage->release() : nullptr;
 }
 
 // ---- Objects
