@@ -163,16 +163,21 @@ std::optional<ParseError> run_entry(const Input& in, Body&& body) {
         err.fail<Silent>(end, "EOF");
     }
     ZORVANE_DEBUG_CHECK(err.furthest() <= in.size(), "the first pass marked a failure past the end of the input");
+    // One call site for the marking pass: a build with debug checks runs it twice, and a second site would have the
+    // compiler inline the whole grammar a second time (minutes more under the sanitizers).
+    const auto mark = [&](ErrorState& state) {
+        if (body(Marking{}, state, end)) {
+            ZORVANE_CHECK(end < in.size(),
+                          "the parser is nondeterministic: it succeeded when reparsing for the error position");
+            state.fail<Marking>(end, "EOF");
+        }
+    };
     std::optional<ErrorState> from_start;
     if constexpr (base::kDebugChecks) from_start.emplace(err).forget_resume_point();
-    if (body(Marking{}, err, end)) {
-        ZORVANE_CHECK(end < in.size(),
-                      "the parser is nondeterministic: it succeeded when reparsing for the error position");
-        err.fail<Marking>(end, "EOF");
-    }
+    mark(err);
     if constexpr (base::kDebugChecks) {
         // The marking pass from the start of the rule records the same as from where it may resume.
-        if (body(Marking{}, *from_start, end)) from_start->fail<Marking>(end, "EOF");
+        mark(*from_start);
         ZORVANE_CHECK(
             from_start->expected() == err.expected() && from_start->furthest_marked() == err.furthest_marked(),
             "the marking pass records otherwise where it resumes than from the start");
