@@ -489,6 +489,10 @@ CLASS_ASSIGNMENTS = [
     ("variant-to-other-sum-type", lambda: ns.PTXOperand.Label("x"), lambda: ns.PTXRegister.Custom),
     ("enum-to-other-enum", lambda: zorvane.parse_instruction("ret;").opcode, lambda: ns.PTXType),
     ("record-to-other-record", lambda: zorvane.parse_instruction("ret;"), lambda: ns.PTXHeader),
+    # Views of the same size: only the class's own checks tell an instruction's record from a signature's.
+    ("instruction-to-view-of-its-size", lambda: zorvane.parse_instruction("ret;"),
+     lambda: type(zorvane.parse_ptx(".version 8.5\n.target sm_90\n.address_size 64\n.entry f()\n{\nret;\n}\n")
+                  .functions[0].signature)),
 ]
 
 
