@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Counts the machine instructions the native parser spends on a few MB of real PTX, per function, under callgrind.
 #
-# usage: benchmarks/profile_core.sh [SIZE_MB] [--lines]    (default 4 MiB; results in build-profile/callgrind/)
+# usage: benchmarks/profile_core.sh [SIZE_MB] [--lines] [--at-most N]    (default 4 MiB; results in
+#        build-profile/callgrind/)
 # The tables count per function, inlined code included in its caller. --lines also profiles the binary with its
-# debug information and writes every source line's count to lines.txt.
+# debug information and writes every source line's count to lines.txt. --at-most N fails (exit status 1) when the
+# parser spends more than N instructions per input byte, as CI does.
 # Environment: BUILD_DIR (default build-profile), PYTHON (default python3), CORPUS (default ../shared/corpus/real).
 # Callgrind counts instructions, so its figures do not depend on the load of the machine; they are 50 to 100 times
 # slower to get than a timed run. Only parse_program is counted: reading the file and freeing the tree are left out.
@@ -12,12 +14,16 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 size_mb=4
 lines=no
-for arg in "$@"; do
-    case $arg in
+at_most=
+usage="usage: $0 [SIZE_MB] [--lines] [--at-most N]"
+while [[ $# -gt 0 ]]; do
+    case $1 in
         --lines) lines=yes ;;
-        -*) echo "usage: $0 [SIZE_MB] [--lines]" >&2; exit 2 ;;
-        *) size_mb=$arg ;;
+        --at-most) [[ $# -ge 2 ]] || { echo "$usage" >&2; exit 2; }; at_most=$2; shift ;;
+        -*) echo "$usage" >&2; exit 2 ;;
+        *) size_mb=$1 ;;
     esac
+    shift
 done
 build=${BUILD_DIR:-$repo/build-profile}
 python=${PYTHON:-python3}
@@ -70,7 +76,9 @@ echo "== self (a function's own instructions) =="
 top15 "$out/self.txt"
 echo
 echo
-awk -v total="${total//,/}" -v bytes="$(stat -c %s "$out/input.ptx")" \
-    'BEGIN { printf "parse_program: %.1f instructions per input byte (target: at most 12)\n", total / bytes }'
 echo "full listings: $out/inclusive.txt, $out/self.txt; callgrind_annotate or kcachegrind read $out/callgrind.out"
 if [[ $lines == yes ]]; then echo "per source line: $out/lines.txt"; fi
+awk -v total="${total//,/}" -v bytes="$(stat -c %s "$out/input.ptx")" -v at_most="$at_most" 'BEGIN {
+    printf "parse_program: %.1f instructions per input byte (target: at most 12%s)\n", total / bytes,
+           at_most == "" ? "" : "; this run fails above " at_most
+    exit at_most != "" && total / bytes > at_most + 0 }'
