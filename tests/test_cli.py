@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import collections
+import contextlib
 import functools
 import io
 import json
@@ -11,6 +12,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -241,6 +243,89 @@ def test_worker_processes_give_the_same_output(capsys, tmp_path, monkeypatch, me
                         run(capsys, "export", "-j", jobs, tmp_path, "-o", "-")])
     assert results[0] == results[1]
     assert results[0][0][0] == 1 and results[0][1][1].count("\n") == 11 * len(api_instructions(SAMPLE.decode()))
+
+
+def _output_through_link(tmp_path):
+    (tmp_path / "real.jsonl").write_text("old")
+    (tmp_path / "link.jsonl").symlink_to("real.jsonl")
+    return tmp_path / "link.jsonl", tmp_path / "real.jsonl"
+
+
+def _output_to_pipe(tmp_path):
+    os.mkfifo(tmp_path / "pipe.jsonl")
+    got = []
+    reader = threading.Thread(target=lambda: got.append((tmp_path / "pipe.jsonl").read_bytes()), daemon=True)
+    reader.start()
+    return tmp_path / "pipe.jsonl", lambda: reader.join(timeout=60) or (got or [b"the pipe was never written"])[0]
+
+
+@pytest.mark.parametrize("make", [_output_through_link, _output_to_pipe], ids=["symlink", "fifo"])
+def test_export_writes_through_what_the_output_names(capsys, tmp_path, make):
+    # A link or a pipe (or a device) must be written through, never replaced by a new file.
+    out, written = make(tmp_path)
+    kind = os.lstat(out).st_mode
+    status, _, _ = run(capsys, "export", SAMPLE_PATH, "--format", "jsonl", "-o", out)
+    data = written.read_bytes() if isinstance(written, Path) else written()
+    assert status == 0 and os.lstat(out).st_mode == kind
+    assert data.count(b"\n") == len(api_instructions(SAMPLE.decode()))
+    assert [p.name for p in tmp_path.iterdir() if p.name.endswith(".part")] == []
+
+
+@pytest.mark.parametrize(("output", "message"), [
+    ("", "-o needs a path"),
+    ("{tmp}", "names a directory"),
+    ("{tmp}/missing/rows.jsonl", "No such file or directory: {tmp}/missing/rows.jsonl"),
+], ids=["empty", "directory", "missing-directory"])
+def test_export_output_that_cannot_be_written(capsys, tmp_path, output, message):
+    status, _, err = run(capsys, "export", SAMPLE_PATH, "--format", "jsonl", "-o", output.format(tmp=tmp_path))
+    assert status == 2 and message.format(tmp=tmp_path) in err and "Traceback" not in err
+    assert not list(tmp_path.rglob("*.part"))
+
+
+@contextlib.contextmanager
+def within_a_minute():
+    """Fails what would wait forever, instead of hanging the run."""
+
+    def give_up(*_):
+        raise TimeoutError("still waiting after a minute")
+
+    previous = signal.signal(signal.SIGALRM, give_up)
+    signal.alarm(60)
+    try:
+        yield
+    finally:
+        signal.alarm(0)
+        signal.signal(signal.SIGALRM, previous)
+
+
+def _die_on_second_batch(batch):
+    if batch[0].name.endswith("f01.ptx"):
+        os._exit(3)
+    return len(batch)
+
+
+def test_a_worker_that_dies_is_reported_not_waited_for(monkeypatch):
+    inputs = [parallel.Input(f"f{n:02d}.ptx", 1) for n in range(4)]
+    monkeypatch.setattr(parallel, "BATCH_FILES", 1)
+    monkeypatch.setattr(multiprocessing, "get_context", functools.partial(multiprocessing.get_context, "fork"))
+    with within_a_minute(), pytest.raises(parallel.WorkerLost, match="killed, or out of memory"):
+        list(parallel.run(_die_on_second_batch, inputs, 2, True))
+
+
+def test_awkward_files_and_offsets(capsys, tmp_path):
+    # A pipe named *.ptx in a directory would be read forever; a name that is not UTF-8 must still be written out;
+    # an offset inside a multi-byte character is no instruction, not a failure to decode.
+    os.mkfifo(tmp_path / "pipe.ptx")
+    (tmp_path / os.fsdecode(b"x\xff.ptx")).write_bytes(SAMPLE)
+    with within_a_minute():
+        assert run(capsys, "check", tmp_path) == (0, "1 file: 1 ok, 0 failed\n", "")
+    status, out, _ = run(capsys, "export", tmp_path, "-o", "-")
+    assert status == 0 and json.loads(out.splitlines()[0])["file"].endswith("x\\xff.ptx")
+    text = SAMPLE.replace(b"// ", "// é ".encode(), 1)
+    (tmp_path / "u.ptx").write_bytes(text)
+    inside = text.index("é".encode()) + 1
+    status, _, err = run(capsys, "at", tmp_path / "u.ptx", inside)
+    assert status == 1 and f"no instruction starts at byte {inside}" in err
 
 
 @pytest.mark.parametrize("command", ["check", "stats", "at", "export"])

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import collections
+import contextlib
 import dataclasses
 import functools
 import importlib
@@ -11,7 +12,7 @@ import importlib.metadata
 import json
 import os
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import Any, BinaryIO, TextIO
 
 from zorvane_cli import parallel, rows
@@ -28,6 +29,7 @@ from zorvane_cli.sources import (
     collect,
     parse,
     read,
+    shown,
 )
 
 EXIT_STATUS = """\
@@ -181,11 +183,11 @@ def stats(args: argparse.Namespace) -> int:
         for batch, results in parallel.run(_stats_batch, run.inputs, run.jobs, share):
             for item, result in zip(batch, results):
                 if isinstance(result, Counts):
-                    per_file.append((item.name, result))
+                    per_file.append((shown(item.name), result))
                     total.add(result)
                 else:
                     run.report(*result)
-                    failed.append(item.name)
+                    failed.append(shown(item.name))
             run.progress.advance(len(batch))
     top = None if args.top == "all" else int(args.top)
     if args.json:
@@ -292,6 +294,10 @@ def export(args: argparse.Namespace) -> int:
     if fmt is None:
         return _usage_error(f"cannot tell the format from {args.output!r}: give --format jsonl or --format parquet")
     parquet = fmt == "parquet"
+    if not args.output:
+        return _usage_error("-o needs a path")
+    if args.output != "-" and (args.output.endswith(os.sep) or os.path.isdir(args.output)):
+        return _usage_error(f"{args.output} names a directory, not a file to write")
     columns = rows.FUNCTION_COLUMNS if args.functions else rows.INSTRUCTION_COLUMNS
     if parquet:
         if args.output == "-":
@@ -307,7 +313,8 @@ def export(args: argparse.Namespace) -> int:
     work = functools.partial(_export_batch, functions=args.functions, parquet=parquet)
     written = 0
     with _Output(args.output) as out, run.progress:
-        sink: _Sink = _ParquetSink(out.path, columns) if parquet else _JsonlSink(out.binary())
+        with out.naming_target():
+            sink: _Sink = _ParquetSink(out.path, columns) if parquet else _JsonlSink(out.binary())
         try:
             for batch, (problems, count, data) in parallel.run(work, run.inputs, run.jobs, share):
                 for status, diagnostic in problems:
@@ -330,19 +337,32 @@ def _format_of(output: str) -> str | None:
 
 
 class _Output:
-    """The output file, written under a temporary name beside it and put in place only once complete."""
+    """The output: a regular file is written under a temporary name beside it and put in place only once complete;
+    anything else (standard output, a device, a pipe) is written as it is. A symbolic link is written through, so the
+    file it names is the one replaced."""
 
     def __init__(self, target: str) -> None:
         self.target = target
-        directory, name = os.path.split(target)
-        self.path = target if target == "-" else os.path.join(directory, f".{name}.{os.getpid()}.part")
+        self.real = target if target == "-" else os.path.realpath(target)
+        in_place = target == "-" or (os.path.exists(self.real) and not os.path.isfile(self.real))
+        directory, name = os.path.split(self.real)
+        self.path = self.real if in_place else os.path.join(directory, f".{name}.{os.getpid()}.part")
         self._file: BinaryIO | None = None
 
     def binary(self) -> BinaryIO:
         if self.target == "-":
             return sys.stdout.buffer
-        self._file = open(self.path, "wb")
+        with self.naming_target():
+            self._file = open(self.path, "wb")
         return self._file
+
+    @contextlib.contextmanager
+    def naming_target(self) -> Iterator[None]:
+        """A failure to write names the user's path, not the temporary one."""
+        try:
+            yield
+        except OSError as e:
+            raise OSError(e.errno, e.strerror or str(e), self.target) from None
 
     def __enter__(self) -> _Output:
         return self
@@ -350,12 +370,15 @@ class _Output:
     def __exit__(self, kind: type[BaseException] | None, *rest: object) -> None:
         if self._file is not None:
             self._file.close()
-        if self.target == "-":
+        if self.path == self.real:
             return
-        if kind is None:
-            os.replace(self.path, self.target)
-        elif os.path.exists(self.path):
-            os.unlink(self.path)
+        try:
+            if kind is None:
+                with self.naming_target():
+                    os.replace(self.path, self.real)
+        finally:
+            if os.path.lexists(self.path):
+                os.unlink(self.path)
 
 
 class _Sink:
@@ -580,6 +603,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except BrokenPipeError:
         _silence_stdout()
         return 141
+    except parallel.WorkerLost as e:
+        sys.stderr.write(f"zorvane: error: {e}\n")
+        return UNREADABLE
     except OSError as e:  # writing the output
         where = f": {e.filename}" if e.filename else ""
         sys.stderr.write(f"zorvane: error: {e.strerror or e}{where}\n")

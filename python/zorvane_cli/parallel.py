@@ -9,6 +9,8 @@ import os
 import signal
 import sys
 from collections.abc import Callable, Iterator, Sequence
+from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
 from typing import Any, TextIO, TypeVar
 
 from zorvane_cli.sources import Input
@@ -68,8 +70,37 @@ def run(
         for batch in todo:
             yield batch, work(batch)
         return
-    with multiprocessing.get_context().Pool(workers, initializer=_ignore_interrupts) as pool:
-        yield from zip(todo, pool.imap(work, todo))
+    # Unlike a multiprocessing pool, which waits forever for the batch of a worker that died, the executor reports it.
+    executor = ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context(), initializer=_ignore_interrupts)
+    results = executor.map(work, todo)
+    try:
+        for batch in todo:
+            try:
+                result = next(results)
+            except BrokenProcessPool:
+                raise WorkerLost(
+                    "a worker process ended before handing back its files (killed, or out of memory?); "
+                    f"nothing from {batch[0].name} on is reported"
+                ) from None
+            yield batch, result
+    except BaseException:
+        _stop_workers(executor)  # interrupted, or the caller stopped reading: what the workers do is not wanted
+        raise
+    finally:
+        executor.shutdown(wait=False, cancel_futures=True)
+
+
+def _stop_workers(executor: ProcessPoolExecutor) -> None:
+    terminate = getattr(executor, "terminate_workers", None)  # Python 3.14 and later
+    if terminate is not None:
+        terminate()
+        return
+    for process in list((getattr(executor, "_processes", None) or {}).values()):
+        process.terminate()
+
+
+class WorkerLost(Exception):
+    """A worker process ended without handing back its batch."""
 
 
 class Progress:

@@ -5,6 +5,7 @@ from __future__ import annotations
 import dataclasses
 import os
 import re
+import stat
 import sys
 from collections.abc import Iterator, Sequence
 
@@ -109,7 +110,7 @@ class Source:
     """
 
     def __init__(self, name: str, data: bytes) -> None:
-        self.name = name
+        self.name = shown(name)
         self.size = len(data)
         self.bom = len(BOM) if data.startswith(BOM) else 0
         body = memoryview(data)[self.bom :]
@@ -119,15 +120,19 @@ class Source:
             raise Problem(UNREADABLE, _undecodable(name, bytes(body), e)) from None
         # One character per byte, so that the parser's offsets index it directly (the text itself when ASCII).
         self.raw = self.text if self.text.isascii() else str(body, "latin-1")
-        self._cursor = (0, 1)  # an offset and its line: rows ask for their offsets in increasing order
+        # An offset, its line and where that line starts: rows ask for their offsets in increasing order, so each
+        # search goes back no further than the offset before, however long the line.
+        self._cursor = (0, 1, 0)
 
     def position(self, offset: int) -> tuple[int, int]:
         """Line and column of the parser's byte offset."""
         raw = self.raw
-        at, line = self._cursor if offset >= self._cursor[0] else (0, 1)
-        line += raw.count("\n", at, offset)
-        self._cursor = (offset, line)
-        start = raw.rfind("\n", 0, offset) + 1
+        at, line, start = self._cursor if offset >= self._cursor[0] else (0, 1, 0)
+        newlines = raw.count("\n", at, offset)
+        if newlines:
+            line += newlines
+            start = raw.rfind("\n", at, offset) + 1
+        self._cursor = (offset, line, start)
         return line, self._characters(start, offset) + 1
 
     def line_around(self, offset: int) -> str:
@@ -158,15 +163,21 @@ class Source:
         return texts if raw is self.text else [_utf8(t) for t in texts]
 
     def _characters(self, start: int, end: int) -> int:
-        return end - start if self.raw is self.text else len(self._decode(start, end))
+        # An offset inside a character (one asked of `at`) counts the characters before that one.
+        return end - start if self.raw is self.text else len(_utf8(self.raw[start:end], errors="ignore"))
 
     def _decode(self, start: int, end: int) -> str:
         piece = self.raw[start:end]
         return piece if self.raw is self.text else _utf8(piece)
 
 
-def _utf8(latin1: str) -> str:
-    return latin1.encode("latin-1").decode("utf-8")
+def _utf8(latin1: str, errors: str = "strict") -> str:
+    return latin1.encode("latin-1").decode("utf-8", errors)
+
+
+def shown(name: str) -> str:
+    """A file name as text that can be written anywhere: bytes that are not UTF-8 as escapes."""
+    return os.fsencode(name).decode("utf-8", "backslashreplace")
 
 
 def _split_operands(raw: str, offset: int) -> list[str]:
@@ -211,7 +222,7 @@ def read(item: Input) -> Source:
         with open(item.name, "rb") as f:
             data = f.read()
     except OSError as e:
-        raise Problem(UNREADABLE, Diagnostic(item.name, f"cannot read: {e.strerror or e}")) from None
+        raise Problem(UNREADABLE, Diagnostic(shown(item.name), f"cannot read: {e.strerror or e}")) from None
     return Source(item.name, data)
 
 
@@ -251,13 +262,13 @@ def collect(paths: Sequence[str]) -> tuple[list[Input], list[Diagnostic]]:
             try:
                 inputs.append(Input(path, os.stat(path).st_size))
             except OSError as e:
-                problems.append(Diagnostic(path, f"cannot read: {e.strerror or e}"))
+                problems.append(Diagnostic(shown(path), f"cannot read: {e.strerror or e}"))
     return inputs, problems
 
 
 def _walk(root: str, problems: list[Diagnostic]) -> Iterator[tuple[str, int]]:
     def report(e: OSError) -> None:
-        problems.append(Diagnostic(e.filename or root, f"cannot list: {e.strerror or e}"))
+        problems.append(Diagnostic(shown(e.filename or root), f"cannot list: {e.strerror or e}"))
 
     for directory, subdirectories, files in os.walk(root, onerror=report):
         subdirectories.sort()
@@ -265,6 +276,10 @@ def _walk(root: str, problems: list[Diagnostic]) -> Iterator[tuple[str, int]]:
             if name.endswith(".ptx"):
                 path = os.path.join(directory, name)
                 try:
-                    yield path, os.stat(path).st_size
+                    status = os.stat(path)
                 except OSError as e:
-                    problems.append(Diagnostic(path, f"cannot read: {e.strerror or e}"))
+                    problems.append(Diagnostic(shown(path), f"cannot read: {e.strerror or e}"))
+                    continue
+                # A pipe, socket or device named *.ptx is not a file of the tree: reading it could wait forever.
+                if stat.S_ISREG(status.st_mode):
+                    yield path, status.st_size
