@@ -344,6 +344,16 @@ def test_no_traceback_when_the_reader_goes_away():
     assert (done.returncode, done.stderr) == (141, b"")
 
 
+def test_a_full_disk_on_standard_output_is_one_error():
+    if not Path("/dev/full").exists():
+        pytest.skip("no /dev/full here")
+    env = {k: v for k, v in cli_env().items() if k != "PYTHONUNBUFFERED"}  # the output is buffered, as usual
+    with open("/dev/full", "wb") as full:
+        done = subprocess.run([sys.executable, "-m", "zorvane_cli", "stats", SAMPLE_PATH], stdout=full,
+                              stderr=subprocess.PIPE, env=env, timeout=60)
+    assert (done.returncode, done.stderr) == (2, b"zorvane: error: No space left on device\n")
+
+
 def test_no_traceback_on_ctrl_c():
     child = subprocess.Popen([sys.executable, "-m", "zorvane_cli", "check", "-"], stdin=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=cli_env())

@@ -606,7 +606,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     except parallel.WorkerLost as e:
         sys.stderr.write(f"zorvane: error: {e}\n")
         return UNREADABLE
+    except MemoryError:
+        sys.stderr.write("zorvane: error: out of memory\n")
+        return UNREADABLE
     except OSError as e:  # writing the output
         where = f": {e.filename}" if e.filename else ""
         sys.stderr.write(f"zorvane: error: {e.strerror or e}{where}\n")
+        if e.filename is None:
+            # Standard output could not take what it was given (a full disk): what it still holds would fail
+            # again as the interpreter exits, turning the status into 120.
+            _silence_stdout()
         return UNREADABLE
