@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import bisect
 import collections
 import contextlib
 import dataclasses
@@ -250,14 +251,18 @@ def at(args: argparse.Namespace) -> int:
         sys.stderr.write(p.diagnostic.render(err_style) + "\n")
         return p.status
     at = rows.AT
-    found = {row[at["offset"]]: row for row in rows.instruction_rows(source, ptx)}
+    # Rows only for the offsets asked: a row for every instruction of a large file would take far more memory.
+    asked = {offset - source.bom for offset in args.offsets}
+    found = {row[at["offset"]]: row for row in rows.instruction_rows(source, ptx, asked)}
+    # Where each instruction starts, gathered only once an offset matches none, for the hint.
+    starts = functools.cache(lambda: sorted(i.offset for f in ptx.functions for i in f.body.instructions))
     out_style = Style.for_stream(sys.stdout, full=True)
     status = OK
     for offset in args.offsets:
         row = found.get(offset)
         if row is None:
             status = FAILED
-            diagnostic = _no_instruction(source, offset, found)
+            diagnostic = _no_instruction(source, offset, starts)
             if args.json:
                 _json_line({"file": source.name, "offset": offset, "error": diagnostic.message})
             else:
@@ -277,16 +282,19 @@ def _json_line(value: object) -> None:
     sys.stdout.write(json.dumps(value, ensure_ascii=False) + "\n")
 
 
-def _no_instruction(source: Source, offset: int, found: dict[int, rows.Row]) -> Diagnostic:
+def _no_instruction(source: Source, offset: int, instruction_starts: Callable[[], list[int]]) -> Diagnostic:
     if offset >= source.size:
         return Diagnostic(source.name, f"byte {offset} is past the end of the file ({_plural(source.size, 'byte')})")
     within = max(offset - source.bom, 0)
     line, column = source.position(within)
     message = f"no instruction starts at byte {offset}"
-    on_line = sorted(row[rows.AT["offset"]] for row in found.values() if row[rows.AT["line"]] == line)
-    if on_line:
-        message += f"; on this line one starts at byte {on_line[0]}"
+    start, end = source.line_span(within)
+    starts = instruction_starts()
+    first = starts[bisect.bisect_left(starts, start) :][:1]
+    if first and first[0] < end:
+        message += f"; on this line one starts at byte {first[0] + source.bom}"
     return Diagnostic(source.name, message, line, column, source.line_around(within))
+
 
 
 def export(args: argparse.Namespace) -> int:

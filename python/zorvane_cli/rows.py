@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import importlib
 import json
-from collections.abc import Iterator
+from collections.abc import Container, Iterator
 from typing import Any
 
 import zorvane
@@ -57,10 +57,13 @@ def instruction_text(row: Row) -> str:
     return f"{head} {', '.join(texts)}" if texts else head
 
 
-def instruction_rows(source: Source, ptx: zorvane.PTXFile) -> Iterator[Row]:
+def instruction_rows(source: Source, ptx: zorvane.PTXFile, only: Container[int] | None = None) -> Iterator[Row]:
+    """A row for each instruction, or for those whose parser offset is in `only`."""
     for function in ptx.functions:
         name, kind = function.name, member_name(function.kind)
         for instruction in function.body.instructions:
+            if only is not None and instruction.offset not in only:
+                continue
             offset, opcode, modifiers = instruction.offset, str(instruction.opcode), instruction.modifiers
             line, column = source.position(offset)
             # The operands start right after the mnemonic and its dotted modifiers, which are written without spaces.

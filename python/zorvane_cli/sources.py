@@ -135,11 +135,14 @@ class Source:
         self._cursor = (offset, line, start)
         return line, self._characters(start, offset) + 1
 
+    def line_span(self, offset: int) -> tuple[int, int]:
+        """Where the line holding the parser's byte offset starts, and where its line feed (or the text) ends it."""
+        end = self.raw.find("\n", offset)
+        return self.raw.rfind("\n", 0, offset) + 1, len(self.raw) if end < 0 else end
+
     def line_around(self, offset: int) -> str:
         """The source line holding the parser's byte offset, without its line end."""
-        start = self.raw.rfind("\n", 0, offset) + 1
-        end = self.raw.find("\n", offset)
-        return self._decode(start, len(self.raw) if end < 0 else end).rstrip("\r")
+        return self._decode(*self.line_span(offset)).rstrip("\r")
 
     def line(self, number: int) -> str:
         start = 0
