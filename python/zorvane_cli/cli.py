@@ -290,11 +290,10 @@ def _no_instruction(source: Source, offset: int, instruction_starts: Callable[[]
     message = f"no instruction starts at byte {offset}"
     start, end = source.line_span(within)
     starts = instruction_starts()
-    first = starts[bisect.bisect_left(starts, start) :][:1]
-    if first and first[0] < end:
-        message += f"; on this line one starts at byte {first[0] + source.bom}"
+    first = bisect.bisect_left(starts, start)
+    if first < len(starts) and starts[first] < end:
+        message += f"; on this line one starts at byte {starts[first] + source.bom}"
     return Diagnostic(source.name, message, line, column, source.line_around(within))
-
 
 
 def export(args: argparse.Namespace) -> int:

@@ -294,7 +294,7 @@ PyObject* file_get_instruction(PyObject* self, PyObject* const* args, Py_ssize_t
         ZORVANE_CHECK(*number < count, "the instruction lookup gave a number past the instruction count");
 
         if (state.instructions.slot(*number, count) == nullptr) {
-            PyRef made = PyRef::steal(new_shared_view(state.index->instruction(*number), storage_of(object->owner)));
+            PyRef made = PyRef::steal(new_shared_view(state.index->instruction(*number), object->owner.get()));
             if (!made) return nullptr;
             // Making the first object of the class makes the class, which can run a garbage collection and so
             // other Python code, which may have asked for the same instruction meanwhile; the first object made

@@ -191,16 +191,6 @@ inline const Byte* record_of(PyObject* self) noexcept {
     return reinterpret_cast<VariantObject*>(self)->record.data();
 }
 
-// What a view's owner holds (the storage of a parse, or an instruction's own bytes), to pass on to the views read
-// from it.
-inline PyObject* storage_of(const PyRef& owner) noexcept {
-    return owner.get();
-}
-// The same reference, taken out of the owner.
-inline PyObject* take_storage(PyRef& owner) noexcept {
-    return owner.release();
-}
-
 // ---- Objects
 
 // A new object of `type`, its layout built in place from `make()`s result after the interpreter's header.
@@ -234,7 +224,7 @@ void object_dealloc(PyObject* self) noexcept {
     // A deallocator runs with the interpreter lock held: a view lets go of its storage here, not through a handle
     // that would ask first.
     PyObject* storage = nullptr;
-    if constexpr (kind_of<T>() == Kind::View) storage = take_storage(object->owner);
+    if constexpr (kind_of<T>() == Kind::View) storage = object->owner.release();
     object->~Object<T>();
     ObjectMemory<sizeof(Object<T>)>::give(self);  // what tp_free does, without the call through the class
     Py_XDECREF(storage);
@@ -448,7 +438,7 @@ template <class E>
 template <class T>
 Shared shared_of(PyObject* self) noexcept {
     if constexpr (kind_of<T>() == Kind::View)
-        return {storage_of(reinterpret_cast<Object<T>*>(self)->owner)};
+        return {reinterpret_cast<Object<T>*>(self)->owner.get()};
     else
         return {nullptr};
 }
