@@ -19,7 +19,7 @@ from pathlib import Path
 import pytest
 
 import zorvane
-from zorvane_cli import parallel
+from zorvane_cli import cli, parallel
 from zorvane_cli.cli import main
 from zorvane_cli.sources import Diagnostic, Style
 
@@ -231,10 +231,12 @@ def test_parquet_without_pyarrow(capsys, tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("method", multiprocessing.get_all_start_methods())
 def test_worker_processes_give_the_same_output(capsys, tmp_path, monkeypatch, method):
-    # More batches than workers, a failure among them; the output must keep the order of the inputs.
+    # More batches than workers, a failure among them, rows in chunks that end inside files (here, and in forked
+    # workers); the output must keep the order of the inputs.
     for n in range(12):
         (tmp_path / f"f{n:02d}.ptx").write_bytes(SAMPLE if n != 7 else SAMPLE + b"}")
     monkeypatch.setattr(parallel, "BATCH_FILES", 2)
+    monkeypatch.setattr(cli, "CHUNK_ROWS", 5)
     monkeypatch.setattr(multiprocessing, "get_context", functools.partial(multiprocessing.get_context, method))
     results = []
     for jobs, share in [(1, False), (2, True)]:

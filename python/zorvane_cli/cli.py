@@ -44,6 +44,9 @@ exit status:
 PARSE_COST = (3e-5, 3e-9)
 STATS_COST = (3e-5, 3e-8)
 ROWS_COST = (3e-5, 2e-7)
+# Rows are encoded and written this many at a time: all the rows of a large file at once would take tens of times its
+# size in memory.
+CHUNK_ROWS = 4096
 
 FileProblem = tuple[int, Diagnostic]
 
@@ -110,19 +113,34 @@ def _stats_batch(batch: list[Input]) -> list[Counts | FileProblem]:
     return out
 
 
-def _export_batch(batch: list[Input], functions: bool, parquet: bool) -> tuple[list[FileProblem], int, Any]:
-    problems: list[FileProblem] = []
-    table: list[rows.Row] = []
+@dataclasses.dataclass(frozen=True)
+class Chunk:
+    """Rows of an export, encoded: JSON Lines bytes, or an Arrow record batch."""
+
+    rows: int
+    data: Any
+
+
+def _export_batch(batch: list[Input], functions: bool, parquet: bool) -> Iterator[Chunk | FileProblem]:
+    """The rows of the files in chunks of CHUNK_ROWS, and the problem of each file that cannot be read or parsed."""
     make = rows.function_rows if functions else rows.instruction_rows
+    columns = rows.FUNCTION_COLUMNS if functions else rows.INSTRUCTION_COLUMNS
+    encode = rows.record_batch if parquet else rows.jsonl
+    chunk: list[rows.Row] = []
     for item in batch:
         try:
             source = read(item)
-            table.extend(make(source, parse(source)))
+            ptx = parse(source)
         except Problem as p:
-            problems.append((p.status, p.diagnostic))
-    columns = rows.FUNCTION_COLUMNS if functions else rows.INSTRUCTION_COLUMNS
-    data = rows.record_batch(columns, table) if parquet else rows.jsonl(columns, table)
-    return problems, len(table), data
+            yield p.status, p.diagnostic
+            continue
+        for row in make(source, ptx):
+            chunk.append(row)
+            if len(chunk) == CHUNK_ROWS:
+                yield Chunk(len(chunk), encode(columns, chunk))
+                chunk = []
+    if chunk:
+        yield Chunk(len(chunk), encode(columns, chunk))
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -323,12 +341,15 @@ def export(args: argparse.Namespace) -> int:
         with out.naming_target():
             sink: _Sink = _ParquetSink(out.path, columns) if parquet else _JsonlSink(out.binary())
         try:
-            for batch, (problems, count, data) in parallel.run(work, run.inputs, run.jobs, share):
-                for status, diagnostic in problems:
-                    run.report(status, diagnostic)
-                sink.add(data)
-                written += count
-                run.progress.advance(len(batch))
+            with contextlib.closing(parallel.stream(work, run.inputs, run.jobs, share)) as results:
+                for batch, items in results:
+                    for item in items:
+                        if isinstance(item, Chunk):
+                            sink.add(item.data)
+                            written += item.rows
+                        else:
+                            run.report(*item)
+                    run.progress.advance(len(batch))
         finally:
             sink.close()
     what = "function" if args.functions else "instruction"
@@ -408,7 +429,8 @@ class _JsonlSink(_Sink):
 
 
 class _ParquetSink(_Sink):
-    # Batches are gathered into row groups of about this many rows: a batch of files alone makes small groups.
+    # Chunks are gathered into row groups of this many rows (the last one of the file fewer): a chunk alone makes a
+    # small group.
     ROW_GROUP = 1 << 20
 
     def __init__(self, path: str, columns: tuple[tuple[str, str], ...]) -> None:
@@ -424,15 +446,15 @@ class _ParquetSink(_Sink):
             self.pending.append(data)
             self.rows += data.num_rows
         if self.rows >= self.ROW_GROUP:
-            self._flush()
-
-    def _flush(self) -> None:
-        if self.pending:
-            self.writer.write_table(self.pa.Table.from_batches(self.pending), row_group_size=self.ROW_GROUP)
-        self.pending, self.rows = [], 0
+            table = self.pa.Table.from_batches(self.pending)
+            whole = self.rows - self.rows % self.ROW_GROUP
+            self.writer.write_table(table.slice(0, whole), row_group_size=self.ROW_GROUP)
+            rest = table.slice(whole)
+            self.pending, self.rows = rest.to_batches(), rest.num_rows
 
     def close(self) -> None:
-        self._flush()
+        if self.rows:
+            self.writer.write_table(self.pa.Table.from_batches(self.pending), row_group_size=self.ROW_GROUP)
         self.writer.close()
 
 

@@ -3,19 +3,26 @@ with a progress bar on standard error when that is a terminal and the run takes 
 
 from __future__ import annotations
 
+import collections
+import contextlib
+import functools
 import importlib
+import itertools
 import multiprocessing
 import os
+import pickle
 import signal
 import sys
-from collections.abc import Callable, Iterator, Sequence
-from concurrent.futures import ProcessPoolExecutor
+import tempfile
+from collections.abc import Callable, Generator, Iterable, Iterator, Sequence
+from concurrent.futures import Future, ProcessPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
 from typing import Any, TextIO, TypeVar
 
 from zorvane_cli.sources import Input
 
 Result = TypeVar("Result")
+Item = TypeVar("Item")
 
 # A batch is what one worker takes at a time: large enough that handing it over costs little beside its work, small
 # enough that the workers finish together and the progress bar moves.
@@ -55,6 +62,10 @@ def worth_sharing(inputs: Sequence[Input], seconds_per_file: float, seconds_per_
     return estimate > 0.5
 
 
+def _workers(todo: list[list[Input]], jobs: int, share: bool) -> int:
+    return min(jobs, len(todo)) if share else 1
+
+
 def _ignore_interrupts() -> None:
     # Ctrl-C reaches the whole process group; the main process alone answers it, and stops the workers.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -62,21 +73,74 @@ def _ignore_interrupts() -> None:
 
 def run(
     work: Callable[[list[Input]], Result], inputs: Sequence[Input], jobs: int, share: bool
-) -> Iterator[tuple[list[Input], Result]]:
+) -> Generator[tuple[list[Input], Result], None, None]:
     """Each batch of the inputs with its result, in input order."""
     todo = batches(inputs)
-    workers = min(jobs, len(todo)) if share else 1
+    workers = _workers(todo, jobs, share)
     if workers <= 1:
         for batch in todo:
             yield batch, work(batch)
         return
+    yield from _in_workers(work, todo, workers)
+
+
+def stream(
+    work: Callable[[list[Input]], Iterable[Item]], inputs: Sequence[Input], jobs: int, share: bool
+) -> Generator[tuple[list[Input], Iterator[Item]], None, None]:
+    """Each batch of the inputs with the items its work yields, in input order, for work that yields more than a
+    process should hold at once. In this process the items are made as they are read; a worker writes those of its
+    batch to a temporary file, read back and removed once the batch's turn comes."""
+    todo = batches(inputs)
+    workers = _workers(todo, jobs, share)
+    if workers <= 1:
+        for batch in todo:
+            yield batch, iter(work(batch))
+        return
+    # A worker stopped in the middle of writing may leave a file behind as the directory goes: no reason to fail.
+    with tempfile.TemporaryDirectory(prefix="zorvane-", ignore_cleanup_errors=True) as directory:
+        with contextlib.closing(_in_workers(functools.partial(_spool, work, directory), todo, workers)) as spooled:
+            for batch, path in spooled:
+                yield batch, _unspool(path)
+
+
+def _spool(work: Callable[[list[Input]], Iterable[Item]], directory: str, batch: list[Input]) -> str:
+    descriptor, path = tempfile.mkstemp(dir=directory)
+    with open(descriptor, "wb") as spool:
+        for item in work(batch):
+            pickle.dump(item, spool, pickle.HIGHEST_PROTOCOL)
+    return path
+
+
+def _unspool(path: str) -> Iterator[Any]:
+    with open(path, "rb") as spool:
+        # Gone from the directory once open, however the reading ends: a reader left unfinished, closed only after
+        # the directory itself has gone, has nothing to remove.
+        os.unlink(path)
+        while True:
+            try:
+                yield pickle.load(spool)
+            except EOFError:
+                return
+
+
+def _in_workers(
+    work: Callable[[list[Input]], Result], todo: list[list[Input]], workers: int
+) -> Generator[tuple[list[Input], Result], None, None]:
     # Unlike a multiprocessing pool, which waits forever for the batch of a worker that died, the executor reports it.
     executor = ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context(), initializer=_ignore_interrupts)
-    results = executor.map(work, todo)
+    # Batches are handed over only a few ahead of the one the caller takes, so that finished results (or the files
+    # they are spooled to) pile up no further than that while it writes.
+    ahead = iter(todo)
+    started: collections.deque[Future[Result]] = collections.deque()
     try:
+        for batch in itertools.islice(ahead, 2 * workers):
+            started.append(executor.submit(work, batch))
         for batch in todo:
             try:
-                result = next(results)
+                result = started.popleft().result()
+                later = next(ahead, None)
+                if later is not None:
+                    started.append(executor.submit(work, later))
             except BrokenProcessPool:
                 raise WorkerLost(
                     "a worker process ended before handing back its files (killed, or out of memory?); "
