@@ -119,6 +119,28 @@ def test_exit_status(capsys, tmp_path, monkeypatch, paths, status):
     assert run(capsys, "check", *paths)[0] == status
 
 
+@pytest.mark.parametrize("command, error, kept", [
+    pytest.param(["check"], SystemError("bad argument"), "2 files: 1 ok, 0 failed, 1 internal error\n", id="check"),
+    pytest.param(["stats"], RuntimeError("broken invariant"), "good.ptx", id="stats"),
+    pytest.param(["export", "-o", "-"], ValueError("no position"), '"file":"good.ptx"', id="export"),
+])
+def test_an_internal_error_of_the_parser_is_not_the_files_fault(capsys, tmp_path, monkeypatch, command, error, kept):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "good.ptx").write_bytes(SAMPLE)
+    (tmp_path / "odd.ptx").write_bytes(SAMPLE + b"// odd\n")
+    parse = zorvane.parse_ptx
+
+    def failing(text):
+        if text.endswith("// odd\n"):
+            raise error
+        return parse(text)
+
+    monkeypatch.setattr(zorvane, "parse_ptx", failing)
+    status, out, err = run(capsys, *command, "-j", "1", "good.ptx", "odd.ptx")
+    assert status == 2 and kept in out
+    assert f"odd.ptx: error: internal error of zorvane: {type(error).__name__}: {error}\n" in out + err
+
+
 def test_standard_input(capsys, monkeypatch):
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(SAMPLE + b"x")))
     status, out, _ = run(capsys, "check", "-")

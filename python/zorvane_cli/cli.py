@@ -19,6 +19,7 @@ from typing import Any, BinaryIO, TextIO
 from zorvane_cli import parallel, rows
 from zorvane_cli.sources import (
     FAILED,
+    INTERNAL,
     OK,
     UNREADABLE,
     Diagnostic,
@@ -28,6 +29,7 @@ from zorvane_cli.sources import (
     Style,
     caret_line,
     collect,
+    exit_status,
     parse,
     read,
     shown,
@@ -37,7 +39,7 @@ EXIT_STATUS = """\
 exit status:
   0  every file parses
   1  some file does not parse
-  2  a usage error, or a file that cannot be read or is not UTF-8 text"""
+  2  a usage error, a file that cannot be read or is not UTF-8 text, or an internal error of zorvane"""
 
 # What one file costs to read and parse, and what a file and a byte cost to turn into rows, on one core; only
 # used to decide whether worker processes would pay for themselves.
@@ -155,7 +157,7 @@ class Run:
         self.style = Style.for_stream(diagnostics, args.full)
         self.jobs: int = args.jobs
         self.status = OK
-        self.failed = self.unreadable = 0
+        self.failed = self.unreadable = self.internal = 0
         self.inputs, problems = collect(args.paths)
         self.files = len(self.inputs) + len(problems)
         self.progress = parallel.Progress(len(self.inputs))
@@ -163,17 +165,20 @@ class Run:
             self.report(UNREADABLE, diagnostic)
 
     def report(self, status: int, diagnostic: Diagnostic) -> None:
-        self.status = max(self.status, status)
+        self.status = max(self.status, exit_status(status))
         if status == FAILED:
             self.failed += 1
+        elif status == INTERNAL:
+            self.internal += 1
         else:
             self.unreadable += 1
         self.progress.write(diagnostic.render(self.style) + "\n", self.stream)
 
     def summary(self) -> str:
-        ok = self.files - self.failed - self.unreadable
+        ok = self.files - self.failed - self.unreadable - self.internal
         text = f"{_plural(self.files, 'file')}: {ok} ok, {self.failed} failed"
-        return text + (f", {self.unreadable} unreadable" if self.unreadable else "")
+        text += f", {self.unreadable} unreadable" if self.unreadable else ""
+        return text + (f", {_plural(self.internal, 'internal error')}" if self.internal else "")
 
 
 def _plural(n: int, word: str) -> str:
@@ -267,7 +272,7 @@ def at(args: argparse.Namespace) -> int:
         ptx = parse(source)
     except Problem as p:
         sys.stderr.write(p.diagnostic.render(err_style) + "\n")
-        return p.status
+        return exit_status(p.status)
     at = rows.AT
     # Rows only for the offsets asked: a row for every instruction of a large file would take far more memory.
     asked = {offset - source.bom for offset in args.offsets}
@@ -573,7 +578,7 @@ examples:
 exit status:
   0  an instruction starts at every offset
   1  none starts at some offset, or the file does not parse
-  2  a usage error, or a file that cannot be read or is not UTF-8 text""",
+  2  a usage error, a file that cannot be read or is not UTF-8 text, or an internal error of zorvane""",
     )
     at_parser.add_argument("file", metavar="FILE", help="a PTX file, or - for standard input")
     at_parser.add_argument("offsets", nargs="+", type=_offset, metavar="OFFSET", help="a byte offset in the file")

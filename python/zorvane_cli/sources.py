@@ -16,6 +16,9 @@ STDIN = "-"
 
 # Exit statuses, and the status of one file: it parses, it does not, or it cannot be read (or decoded).
 OK, FAILED, UNREADABLE = 0, 1, 2
+# The status of a file the parser failed on internally: no fault of the file, so it ends the run as an unreadable
+# file does (exit_status), but it is counted apart.
+INTERNAL = 3
 
 # On a terminal a list of expected tokens longer than this is cut (an unsupported guard expects some 140 tokens).
 SHORT_EXPECTED = 8
@@ -93,8 +96,13 @@ def shorten(message: str) -> str:
     return f"{head}{', '.join(tokens[:SHORT_EXPECTED])}, ... ({rest} more; --full lists them all)"
 
 
+def exit_status(status: int) -> int:
+    """The exit status a file's status ends the run with."""
+    return min(status, UNREADABLE)
+
+
 class Problem(Exception):
-    """A file that cannot be read or does not parse, with its status and diagnostic."""
+    """A file that cannot be read or parsed, with its status and diagnostic."""
 
     def __init__(self, status: int, diagnostic: Diagnostic) -> None:
         super().__init__(diagnostic.message)
@@ -230,23 +238,30 @@ def read(item: Input) -> Source:
 
 
 def parse(source: Source) -> zorvane.PTXFile:
-    """The parsed module, or Problem with a diagnostic where the text stops parsing."""
+    """The parsed module, or Problem with a diagnostic where the text stops parsing (or, should the parser fail
+    internally, with that failure)."""
     try:
         return zorvane.parse_ptx(source.text)
     except ValueError as e:
         found = _PARSE_ERROR.fullmatch(str(e))
         if found is None:
-            raise Problem(FAILED, Diagnostic(source.name, str(e))) from None
+            raise _internal(source, e) from None
         line, column, message = int(found[1]), int(found[2]), found[3]
     except OverflowError as e:
         found = _NUMBER_ERROR.fullmatch(str(e))
         if found is None:
-            raise Problem(FAILED, Diagnostic(source.name, str(e))) from None
+            raise _internal(source, e) from None
         line, column, message = int(found[2]), int(found[3]), f"{found[1]} {found[4]}"
-    except RuntimeError as e:
-        raise Problem(FAILED, Diagnostic(source.name, f"internal error of zorvane: {e}")) from None
+    except MemoryError:
+        raise
+    except Exception as e:
+        raise _internal(source, e) from None
     diagnostic = Diagnostic(source.name, message, line=line, column=column, source_line=source.line(line))
     raise Problem(FAILED, diagnostic)
+
+
+def _internal(source: Source, error: Exception) -> Problem:
+    return Problem(INTERNAL, Diagnostic(source.name, f"internal error of zorvane: {type(error).__name__}: {error}"))
 
 
 def collect(paths: Sequence[str]) -> tuple[list[Input], list[Diagnostic]]:
