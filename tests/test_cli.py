@@ -368,6 +368,17 @@ def test_no_traceback_when_the_reader_goes_away():
     assert (done.returncode, done.stderr) == (141, b"")
 
 
+@pytest.mark.parametrize("redirect, argv, status, message", [
+    ("<&-", ["check", "-"], 2, b"<stdin>: error: cannot read: standard input is closed\n"),
+    (">&-", ["stats", SAMPLE_PATH], 2, b"zorvane: error: standard output is closed\n"),
+    ("2>&-", ["check", SAMPLE_PATH, SAMPLE_PATH], 0, b"2 files: 2 ok, 0 failed\n"),
+], ids=["stdin", "stdout", "stderr"])
+def test_a_closed_standard_stream(redirect, argv, status, message):
+    done = subprocess.run(["sh", "-c", f'exec "$@" {redirect}', "sh", sys.executable, "-m", "zorvane_cli", *argv],
+                          capture_output=True, env=cli_env(), timeout=60)
+    assert done.returncode == status and message in done.stdout + done.stderr, done.stderr
+
+
 def test_a_full_disk_on_standard_output_is_one_error():
     if not Path("/dev/full").exists():
         pytest.skip("no /dev/full here")

@@ -186,7 +186,7 @@ def _plural(n: int, word: str) -> str:
 
 
 def check(args: argparse.Namespace) -> int:
-    run = Run(args, sys.stdout)
+    run = Run(args, _standard_output())
     share = parallel.worth_sharing(run.inputs, *PARSE_COST)
     with run.progress:
         for batch, problems in parallel.run(_check_batch, run.inputs, run.jobs, share):
@@ -198,6 +198,7 @@ def check(args: argparse.Namespace) -> int:
 
 
 def stats(args: argparse.Namespace) -> int:
+    out = _standard_output()
     run = Run(args, sys.stderr)
     share = parallel.worth_sharing(run.inputs, *STATS_COST)
     per_file: list[tuple[str, Counts]] = []
@@ -220,10 +221,10 @@ def stats(args: argparse.Namespace) -> int:
             "total": {"files": total.files} | _counts_json(total, top),
             "failed": failed,
         }
-        json.dump(document, sys.stdout, indent=1)
-        sys.stdout.write("\n")
+        json.dump(document, out, indent=1)
+        out.write("\n")
     else:
-        sys.stdout.write(_stats_table(per_file, total, top))
+        out.write(_stats_table(per_file, total, top))
     if run.status != OK:
         sys.stderr.write(run.summary() + "\n")
     return run.status
@@ -261,6 +262,7 @@ def _stats_table(per_file: list[tuple[str, Counts]], total: Counts, top: int | N
 
 
 def at(args: argparse.Namespace) -> int:
+    _standard_output()  # before any work, as the other commands
     if os.path.isdir(args.file):
         return _usage_error(f"{args.file} is a directory; `at` looks into one file")
     inputs, problems = collect([args.file])
@@ -384,7 +386,7 @@ class _Output:
 
     def binary(self) -> BinaryIO:
         if self.target == "-":
-            return sys.stdout.buffer
+            return _standard_output().buffer
         with self.naming_target():
             self._file = open(self.path, "wb")
         return self._file
@@ -461,6 +463,16 @@ class _ParquetSink(_Sink):
         if self.rows:
             self.writer.write_table(self.pa.Table.from_batches(self.pending), row_group_size=self.ROW_GROUP)
         self.writer.close()
+
+
+class _Closed(Exception):
+    """A standard stream the command needs was closed before the program started (`>&-`)."""
+
+
+def _standard_output() -> TextIO:
+    if sys.stdout is None:
+        raise _Closed("standard output is closed")
+    return sys.stdout
 
 
 def _usage_error(message: str) -> int:
@@ -618,17 +630,23 @@ examples:
 
 def _silence_stdout() -> None:
     # The reader went away (`zorvane stats ... | head`): nothing more can reach it, not even the final flush.
+    if sys.stdout is None:
+        return
     devnull = os.open(os.devnull, os.O_WRONLY)
     os.dup2(devnull, sys.stdout.fileno())
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
+    if sys.stderr is None:
+        # Closed before the program started (`2>&-`): the diagnostics go nowhere, as into /dev/null.
+        sys.stderr = open(os.devnull, "w")
     try:
         args = build_parser().parse_args(argv)
         command: Callable[[argparse.Namespace], int] = args.command
         status = command(args)
-        sys.stdout.flush()
+        if sys.stdout is not None:
+            sys.stdout.flush()
         return status
     except SystemExit as e:  # argparse, for --help and usage errors
         return e.code if isinstance(e.code, int) else UNREADABLE if e.code is not None else OK
@@ -637,7 +655,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     except BrokenPipeError:
         _silence_stdout()
         return 141
-    except parallel.WorkerLost as e:
+    except (_Closed, parallel.WorkerLost) as e:
         sys.stderr.write(f"zorvane: error: {e}\n")
         return UNREADABLE
     except MemoryError:

@@ -13,6 +13,7 @@ import zorvane
 
 BOM = b"\xef\xbb\xbf"
 STDIN = "-"
+STDIN_NAME = "<stdin>"
 
 # Exit statuses, and the status of one file: it parses, it does not, or it cannot be read (or decoded).
 OK, FAILED, UNREADABLE = 0, 1, 2
@@ -271,8 +272,14 @@ def collect(paths: Sequence[str]) -> tuple[list[Input], list[Diagnostic]]:
     problems: list[Diagnostic] = []
     for path in paths:
         if path == STDIN:
-            data = sys.stdin.buffer.read()
-            inputs.append(Input("<stdin>", len(data), data))
+            try:
+                if sys.stdin is None:  # closed before the program started (`<&-`)
+                    raise OSError("standard input is closed")
+                data = sys.stdin.buffer.read()
+            except OSError as e:
+                problems.append(Diagnostic(STDIN_NAME, f"cannot read: {e.strerror or e}"))
+                continue
+            inputs.append(Input(STDIN_NAME, len(data), data))
         elif os.path.isdir(path):
             for name, size in _walk(path, problems):
                 inputs.append(Input(name, size))
