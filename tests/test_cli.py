@@ -164,6 +164,16 @@ def test_stats_json_agrees_with_the_module(capsys):
     assert document["total"] == {"files": 1, **expected}
 
 
+def test_stats_json_lists_every_file_left_out(capsys, tmp_path):
+    # A file found in a directory but gone (a dangling link) is left out as a file that does not parse is.
+    (tmp_path / "a-gone.ptx").symlink_to(tmp_path / "missing")
+    (tmp_path / "b-bad.ptx").write_bytes(SAMPLE + b"}")
+    (tmp_path / "c-good.ptx").write_bytes(SAMPLE)
+    status, out, err = run(capsys, "stats", "--json", tmp_path)
+    assert status == 2 and err.endswith("3 files: 1 ok, 1 failed, 1 unreadable\n")
+    assert json.loads(out)["failed"] == [str(tmp_path / "a-gone.ptx"), str(tmp_path / "b-bad.ptx")]
+
+
 @pytest.mark.parametrize("bom", [b"", b"\xef\xbb\xbf"], ids=["plain", "byte-order-mark"])
 def test_at_finds_every_instruction_by_its_file_offset(capsys, tmp_path, bom):
     path = tmp_path / "sample.ptx"

@@ -158,6 +158,7 @@ class Run:
         self.jobs: int = args.jobs
         self.status = OK
         self.failed = self.unreadable = self.internal = 0
+        self.reported: list[str] = []  # the files with a problem, as the diagnostics name them
         self.inputs, problems = collect(args.paths)
         self.files = len(self.inputs) + len(problems)
         self.progress = parallel.Progress(len(self.inputs))
@@ -172,6 +173,7 @@ class Run:
             self.internal += 1
         else:
             self.unreadable += 1
+        self.reported.append(diagnostic.file)
         self.progress.write(diagnostic.render(self.style) + "\n", self.stream)
 
     def summary(self) -> str:
@@ -202,7 +204,6 @@ def stats(args: argparse.Namespace) -> int:
     run = Run(args, sys.stderr)
     share = parallel.worth_sharing(run.inputs, *STATS_COST)
     per_file: list[tuple[str, Counts]] = []
-    failed: list[str] = []
     total = Counts()
     with run.progress:
         for batch, results in parallel.run(_stats_batch, run.inputs, run.jobs, share):
@@ -212,14 +213,13 @@ def stats(args: argparse.Namespace) -> int:
                     total.add(result)
                 else:
                     run.report(*result)
-                    failed.append(shown(item.name))
             run.progress.advance(len(batch))
     top = None if args.top == "all" else int(args.top)
     if args.json:
         document = {
             "files": [{"file": name} | _counts_json(counts, top) for name, counts in per_file],
             "total": {"files": total.files} | _counts_json(total, top),
-            "failed": failed,
+            "failed": run.reported,
         }
         json.dump(document, out, indent=1)
         out.write("\n")

@@ -126,7 +126,7 @@ class Source:
         try:
             self.text = str(body, "utf-8")
         except UnicodeDecodeError as e:
-            raise Problem(UNREADABLE, _undecodable(name, bytes(body), e)) from None
+            raise Problem(UNREADABLE, _undecodable(self.name, bytes(body), e)) from None
         # One character per byte, so that the parser's offsets index it directly (the text itself when ASCII).
         self.raw = self.text if self.text.isascii() else str(body, "latin-1")
         # An offset, its line and where that line starts: rows ask for their offsets in increasing order, so each
