@@ -141,6 +141,12 @@ def test_an_internal_error_of_the_parser_is_not_the_files_fault(capsys, tmp_path
     assert f"odd.ptx: error: internal error of zorvane: {type(error).__name__}: {error}\n" in out + err
 
 
+@pytest.mark.parametrize("jobs", ["abc", "2.5"])
+def test_jobs_that_are_not_a_number(capsys, jobs):
+    status, _, err = run(capsys, "check", "-j", jobs, SAMPLE_PATH)
+    assert status == 2 and err.endswith(f"argument -j/--jobs: not a whole number: {jobs!r}\n")
+
+
 def test_standard_input(capsys, monkeypatch):
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(SAMPLE + b"x")))
     status, out, _ = run(capsys, "check", "-")

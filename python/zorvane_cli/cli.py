@@ -485,7 +485,10 @@ def _usage_error(message: str) -> int:
 
 
 def _positive(text: str) -> int:
-    value = int(text)
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1: {text}")
     return value

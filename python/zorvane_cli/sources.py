@@ -52,7 +52,8 @@ class Style:
     @staticmethod
     def for_stream(stream: object, full: bool) -> Style:
         tty = bool(getattr(stream, "isatty", lambda: False)())
-        color = tty and "NO_COLOR" not in os.environ and os.environ.get("TERM") != "dumb"
+        # NO_COLOR turns colour off when it holds anything: set but empty, it does not.
+        color = tty and not os.environ.get("NO_COLOR") and os.environ.get("TERM") != "dumb"
         return Style(color=color, full=full or not tty)
 
     def paint(self, text: str, code: str) -> str:
