@@ -422,6 +422,37 @@ def test_no_traceback_on_ctrl_c():
     child.stdin.close()
 
 
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["ctrl-c", "sigterm"])
+def test_a_signal_while_workers_run_leaves_nothing_behind(tmp_path, signum, status):
+    # Each worker blocks opening a named pipe of its own, so the signal reaches the main process as it waits for them.
+    pipes = [tmp_path / f"p{n}.ptx" for n in range(2)]
+    for pipe in pipes:
+        os.mkfifo(pipe)
+    (tmp_path / "spool").mkdir()
+    runner = ("import sys; from zorvane_cli import cli, parallel; parallel.BATCH_FILES = 1; "
+              "parallel.worth_sharing = lambda *a: True; sys.exit(cli.main())")
+    child = subprocess.Popen([sys.executable, "-c", runner, "export", "-j", "2", "-o", tmp_path / "out.jsonl", *pipes],
+                             stderr=subprocess.PIPE, env=cli_env() | {"TMPDIR": str(tmp_path / "spool")})
+
+    def reader_of(pipe):  # the write end opens only while something reads the pipe
+        with contextlib.suppress(OSError):
+            os.close(os.open(pipe, os.O_WRONLY | os.O_NONBLOCK))
+            return True
+        return False
+
+    try:
+        deadline = time.monotonic() + 30
+        while not reader_of(pipes[0]) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        child.send_signal(signum)
+        assert child.wait(timeout=60) == status and child.stderr.read() == b""
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["p0.ptx", "p1.ptx", "spool"]
+        assert not any((tmp_path / "spool").iterdir()) and not any(reader_of(pipe) for pipe in pipes)
+    finally:
+        for pipe in pipes:  # a worker left behind reads an empty file and ends
+            reader_of(pipe)
+
+
 def test_console_script_is_installed():
     script = Path(sys.executable).with_name("zorvane")
     if not script.exists():

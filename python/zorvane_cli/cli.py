@@ -12,7 +12,9 @@ import importlib
 import importlib.metadata
 import json
 import os
+import signal
 import sys
+import threading
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, BinaryIO, TextIO
 
@@ -352,13 +354,15 @@ def export(args: argparse.Namespace) -> int:
                 for batch, items in results:
                     for item in items:
                         if isinstance(item, Chunk):
-                            sink.add(item.data)
+                            with out.naming_target():
+                                sink.add(item.data)
                             written += item.rows
                         else:
                             run.report(*item)
                     run.progress.advance(len(batch))
         finally:
-            sink.close()
+            with out.naming_target():
+                sink.close()
     what = "function" if args.functions else "instruction"
     sys.stderr.write(f"{_plural(written, what)} written to {args.output} from {run.summary()}\n")
     return run.status
@@ -393,10 +397,13 @@ class _Output:
 
     @contextlib.contextmanager
     def naming_target(self) -> Iterator[None]:
-        """A failure to write names the user's path, not the temporary one."""
+        """A failure to write names the user's path, not the temporary one. Standard output, and a reader that went
+        away, are answered as such."""
         try:
             yield
         except OSError as e:
+            if self.target == "-" or isinstance(e, BrokenPipeError):
+                raise
             raise OSError(e.errno, e.strerror or str(e), self.target) from None
 
     def __enter__(self) -> _Output:
@@ -639,11 +646,30 @@ def _silence_stdout() -> None:
     os.dup2(devnull, sys.stdout.fileno())
 
 
+class _Terminated(BaseException):
+    """SIGTERM: raised like Ctrl-C's KeyboardInterrupt, so that the run cleans up after itself as it ends."""
+
+
+def _terminate(signum: int, frame: object) -> None:
+    raise _Terminated
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line and returns the exit status."""
     if sys.stderr is None:
         # Closed before the program started (`2>&-`): the diagnostics go nowhere, as into /dev/null.
         sys.stderr = open(os.devnull, "w")
+    terminate = None
+    if threading.current_thread() is threading.main_thread() and signal.getsignal(signal.SIGTERM) == signal.SIG_DFL:
+        terminate = signal.signal(signal.SIGTERM, _terminate)
+    try:
+        return _main(argv)
+    finally:
+        if terminate is not None:
+            signal.signal(signal.SIGTERM, terminate)
+
+
+def _main(argv: Sequence[str] | None) -> int:
     try:
         args = build_parser().parse_args(argv)
         command: Callable[[argparse.Namespace], int] = args.command
@@ -655,6 +681,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return e.code if isinstance(e.code, int) else UNREADABLE if e.code is not None else OK
     except KeyboardInterrupt:
         return 130
+    except _Terminated:
+        return 143
     except BrokenPipeError:
         _silence_stdout()
         return 141

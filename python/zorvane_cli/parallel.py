@@ -14,6 +14,7 @@ import pickle
 import signal
 import sys
 import tempfile
+import threading
 from collections.abc import Callable, Generator, Iterable, Iterator, Sequence
 from concurrent.futures import Future, ProcessPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
@@ -67,8 +68,10 @@ def _workers(todo: list[list[Input]], jobs: int, share: bool) -> int:
 
 
 def _ignore_interrupts() -> None:
-    # Ctrl-C reaches the whole process group; the main process alone answers it, and stops the workers.
+    # Ctrl-C reaches the whole process group; the main process alone answers it, and stops the workers. A forked
+    # worker inherits the main process's handlers: the main process ends a worker with SIGTERM.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def run(
@@ -104,10 +107,15 @@ def stream(
 
 
 def _spool(work: Callable[[list[Input]], Iterable[Item]], directory: str, batch: list[Input]) -> str:
-    descriptor, path = tempfile.mkstemp(dir=directory)
-    with open(descriptor, "wb") as spool:
-        for item in work(batch):
-            pickle.dump(item, spool, pickle.HIGHEST_PROTOCOL)
+    try:
+        descriptor, path = tempfile.mkstemp(dir=directory)
+        with open(descriptor, "wb") as spool:
+            for item in work(batch):
+                pickle.dump(item, spool, pickle.HIGHEST_PROTOCOL)
+    except OSError as e:
+        # Not the output: say which disk ran short, and how to choose another.
+        message = f"cannot write the workers' temporary files ({e.strerror or e}; TMPDIR chooses where they go)"
+        raise OSError(e.errno, message, directory) from None
     return path
 
 
@@ -132,26 +140,73 @@ def _in_workers(
     # they are spooled to) pile up no further than that while it writes.
     ahead = iter(todo)
     started: collections.deque[Future[Result]] = collections.deque()
-    try:
-        for batch in itertools.islice(ahead, 2 * workers):
-            started.append(executor.submit(work, batch))
-        for batch in todo:
-            try:
-                result = started.popleft().result()
-                later = next(ahead, None)
-                if later is not None:
-                    started.append(executor.submit(work, later))
-            except BrokenProcessPool:
-                raise WorkerLost(
-                    "a worker process ended before handing back its files (killed, or out of memory?); "
-                    f"nothing from {batch[0].name} on is reported"
-                ) from None
-            yield batch, result
-    except BaseException:
-        _stop_workers(executor)  # interrupted, or the caller stopped reading: what the workers do is not wanted
-        raise
-    finally:
-        executor.shutdown(wait=False, cancel_futures=True)
+    with _Signals(executor) as signals:
+        try:
+            for batch in itertools.islice(ahead, 2 * workers):
+                started.append(signals.call(executor.submit, work, batch))
+            for batch in todo:
+                try:
+                    result = signals.call(started.popleft().result)
+                    later = next(ahead, None)
+                    if later is not None:
+                        started.append(signals.call(executor.submit, work, later))
+                except BrokenProcessPool:
+                    raise WorkerLost(
+                        "a worker process ended before handing back its files (killed, or out of memory?); "
+                        f"nothing from {batch[0].name} on is reported"
+                    ) from None
+                yield batch, result
+        except BaseException:
+            # Interrupted, or the caller stopped reading: what the workers do is not wanted.
+            signals.call(_stop_workers, executor)
+            raise
+        finally:
+            signals.call(executor.shutdown, wait=False, cancel_futures=True)
+
+
+class _Signals:
+    """Ctrl-C and SIGTERM while worker processes run. Raised just anywhere, the interrupt may land inside the
+    executor's own locking (a `with` on a condition holds its lock before the block starts) and leave a lock held, which
+    the executor's thread then waits for forever as the interpreter exits. Inside the executor's calls a signal stops
+    the workers instead, which ends any wait with a broken pool, and is raised as soon as the call returns; elsewhere it
+    is raised as usual."""
+
+    def __init__(self, executor: ProcessPoolExecutor) -> None:
+        self.executor = executor
+        self.inside = False
+        self.pending: int | None = None
+        self.previous: dict[int, Any] = {}
+
+    def __enter__(self) -> _Signals:
+        if threading.current_thread() is threading.main_thread():
+            for signum in (signal.SIGINT, signal.SIGTERM):
+                handler = signal.getsignal(signum)
+                if callable(handler):  # the signals ignored, or left to end the process, stay so
+                    self.previous[signum] = signal.signal(signum, self._handle)
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        for signum, handler in self.previous.items():
+            signal.signal(signum, handler)
+
+    def call(self, function: Callable[..., Result], *args: Any, **kwargs: Any) -> Result:
+        self.inside = True
+        try:
+            return function(*args, **kwargs)
+        finally:
+            self.inside = False
+            signum, self.pending = self.pending, None
+            if signum is not None:
+                self.previous[signum](signum, None)
+
+    def _handle(self, signum: int, frame: Any) -> None:
+        if not self.inside:
+            self.previous[signum](signum, frame)
+            return
+        self.pending = signum
+        # Not through the executor, whose locks this thread may hold right now.
+        for process in list((getattr(self.executor, "_processes", None) or {}).values()):
+            process.terminate()
 
 
 def _stop_workers(executor: ProcessPoolExecutor) -> None:
