@@ -204,16 +204,12 @@ class _Signals:
             self.previous[signum](signum, frame)
             return
         self.pending = signum
-        # Not through the executor, whose locks this thread may hold right now.
-        for process in list((getattr(self.executor, "_processes", None) or {}).values()):
-            process.terminate()
+        _stop_workers(self.executor)
 
 
 def _stop_workers(executor: ProcessPoolExecutor) -> None:
-    terminate = getattr(executor, "terminate_workers", None)  # Python 3.14 and later
-    if terminate is not None:
-        terminate()
-        return
+    # Each process signalled directly, not through the executor, whose locks this thread may hold when a signal
+    # handler calls this.
     for process in list((getattr(executor, "_processes", None) or {}).values()):
         process.terminate()
 
